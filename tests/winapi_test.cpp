@@ -1,0 +1,183 @@
+// The stand-in for the Windows calls keeps the Windows behaviour the module and hosts rely on.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "winapi/winapi.h"
+#include "winapi/winapi_testing.h"
+
+namespace {
+
+std::string MakeFile(const std::string& content) {
+  char pattern[] = "/tmp/spiqlm-winapi-XXXXXX";
+  int fd = mkstemp(pattern);
+  EXPECT_GE(fd, 0);
+  EXPECT_EQ(write(fd, content.data(), content.size()), ssize_t(content.size()));
+  close(fd);
+  return pattern;
+}
+
+HANDLE OpenRead(const char* name) {
+  return CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+TEST(LocalMemory, MovableHandleIsNotTheAddressAndCountsLocks) {
+  long blocks = WinLiveBlocks();
+  HLOCAL block = LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, 10);
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(WinLiveBlocks(), blocks + 1);
+  EXPECT_EQ(LocalSize(block), 10u);
+  unsigned char* first = static_cast<unsigned char*>(LocalLock(block));
+  ASSERT_NE(first, nullptr);
+  EXPECT_NE(static_cast<void*>(first), block);
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(first[i], 0) << "zero-filled";
+  EXPECT_EQ(LocalLock(block), first);
+  EXPECT_EQ(WinLockCount(block), 2);
+  EXPECT_EQ(LocalUnlock(block), TRUE) << "still locked once";
+  EXPECT_EQ(LocalUnlock(block), FALSE) << "now unlocked";
+  EXPECT_EQ(LocalUnlock(block), FALSE) << "not locked at all";
+  EXPECT_EQ(WinLockCount(block), 0);
+  EXPECT_EQ(LocalFree(block), nullptr);
+  EXPECT_EQ(WinLiveBlocks(), blocks);
+  // A freed or foreign handle fails: LocalFree hands it back, the others give nothing.
+  EXPECT_EQ(LocalFree(block), block);
+  EXPECT_EQ(LocalLock(block), nullptr);
+  EXPECT_EQ(LocalSize(block), 0u);
+  EXPECT_EQ(LocalFree(nullptr), nullptr);
+}
+
+TEST(LocalMemory, ZeroByteMovableBlockLocksToNull) {
+  HLOCAL block = LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, 0);
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(LocalSize(block), 0u);
+  EXPECT_EQ(LocalLock(block), nullptr);
+  EXPECT_EQ(LocalUnlock(block), FALSE);
+  EXPECT_EQ(LocalFree(block), nullptr);
+}
+
+TEST(LocalMemory, FixedBlockIsItsAddressAndUnzeroedMemoryIsNotZero) {
+  long blocks = WinLiveBlocks();
+  HLOCAL fixed = LocalAlloc(LMEM_FIXED, 8);
+  ASSERT_NE(fixed, nullptr);
+  EXPECT_EQ(LocalLock(fixed), fixed);
+  EXPECT_EQ(LocalSize(fixed), 8u);
+  EXPECT_NE(static_cast<unsigned char*>(fixed)[0], 0) << "only LMEM_ZEROINIT promises zeros";
+  EXPECT_EQ(LocalFree(fixed), nullptr);
+  EXPECT_EQ(WinLiveBlocks(), blocks);
+}
+
+TEST(Files, UnopenableNamesGiveInvalidHandle) {
+  const char* names[] = {nullptr, "", "/nonexistent/file", "/tmp"};
+  for (const char* name : names) {
+    EXPECT_EQ(OpenRead(name), INVALID_HANDLE_VALUE) << (name ? name : "(null)");
+  }
+  EXPECT_EQ(WinLiveFiles(), 0);
+}
+
+TEST(Files, ReadDeliversUpToTheCountAndFewerOnlyAtTheEnd) {
+  std::string path = MakeFile("abcdefg");
+  HANDLE file = OpenRead(path.c_str());
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(WinLiveFiles(), 1);
+  char buffer[8] = {};
+  DWORD got = 99;
+  EXPECT_EQ(ReadFile(file, buffer, 4, &got, nullptr), TRUE);
+  EXPECT_EQ(got, 4u);
+  EXPECT_EQ(memcmp(buffer, "abcd", 4), 0);
+  EXPECT_EQ(ReadFile(file, buffer, 8, &got, nullptr), TRUE);
+  EXPECT_EQ(got, 3u);
+  EXPECT_EQ(ReadFile(file, buffer, 8, &got, nullptr), TRUE);
+  EXPECT_EQ(got, 0u) << "end of file is success with nothing read";
+  EXPECT_EQ(CloseHandle(file), TRUE);
+  EXPECT_EQ(CloseHandle(file), FALSE) << "a closed handle is gone";
+  EXPECT_EQ(ReadFile(file, buffer, 1, &got, nullptr), FALSE);
+  EXPECT_EQ(WinLiveFiles(), 0);
+  remove(path.c_str());
+}
+
+TEST(Files, SetFilePointerSplitsPositionsAtFourGiB) {
+  std::string path = MakeFile("0123456789");
+  const long long huge = (1LL << 32) + 6;
+  ASSERT_EQ(truncate(path.c_str(), huge), 0);
+  HANDLE file = OpenRead(path.c_str());
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  LONG high = 0;
+  EXPECT_EQ(SetFilePointer(file, 0, &high, FILE_END), 6u);
+  EXPECT_EQ(high, 1);
+  // Without a high part a position past 32 bits is refused and the position stays.
+  EXPECT_EQ(SetFilePointer(file, 0, nullptr, FILE_END), INVALID_SET_FILE_POINTER);
+  high = 0;
+  EXPECT_EQ(SetFilePointer(file, 0, &high, FILE_CURRENT), 6u);
+  EXPECT_EQ(high, 1);
+  EXPECT_EQ(SetFilePointer(file, 4, nullptr, FILE_BEGIN), 4u);
+  char digit = 0;
+  DWORD got = 0;
+  EXPECT_EQ(ReadFile(file, &digit, 1, &got, nullptr), TRUE);
+  EXPECT_EQ(digit, '4');
+  // A negative high part with a low part is a distance back from the end.
+  high = -1;
+  EXPECT_EQ(SetFilePointer(file, -2, &high, FILE_END), 4u);
+  EXPECT_EQ(high, 1);
+  EXPECT_EQ(SetFilePointer(file, -1, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
+  CloseHandle(file);
+  remove(path.c_str());
+}
+
+TEST(FailureInjection, FailsTheNthCallOnce) {
+  WinResetCalls();
+  WinFailNth(kWinOpLocalAlloc, 2);
+  HLOCAL first = LocalAlloc(LHND, 4);
+  HLOCAL second = LocalAlloc(LHND, 4);
+  HLOCAL third = LocalAlloc(LHND, 4);
+  EXPECT_NE(first, nullptr);
+  EXPECT_EQ(second, nullptr);
+  EXPECT_NE(third, nullptr);
+  EXPECT_EQ(WinCalls(kWinOpLocalAlloc), 3);
+  LocalFree(first);
+  LocalFree(third);
+
+  WinFailNth(kWinOpLocalLock, 1);
+  HLOCAL block = LocalAlloc(LHND, 4);
+  EXPECT_EQ(LocalLock(block), nullptr);
+  EXPECT_NE(LocalLock(block), nullptr);
+  LocalUnlock(block);
+  LocalFree(block);
+
+  std::string path = MakeFile("xy");
+  WinFailNth(kWinOpCreateFile, 1);
+  EXPECT_EQ(OpenRead(path.c_str()), INVALID_HANDLE_VALUE);
+  HANDLE file = OpenRead(path.c_str());
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  char buffer[2];
+  DWORD got = 7;
+  WinFailNth(kWinOpReadFile, 1);
+  EXPECT_EQ(ReadFile(file, buffer, 2, &got, nullptr), FALSE);
+  EXPECT_EQ(got, 0u);
+  WinFailNth(kWinOpSetFilePointer, 1);
+  EXPECT_EQ(SetFilePointer(file, 0, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
+  CloseHandle(file);
+  remove(path.c_str());
+
+  long mallocs = WinLiveMallocs();
+  WinFailNth(kWinOpMalloc, 1);
+  EXPECT_EQ(__wrap_malloc(16), nullptr);
+  void* memory = __wrap_malloc(16);
+  EXPECT_NE(memory, nullptr);
+  EXPECT_EQ(WinLiveMallocs(), mallocs + 1);
+  __wrap_free(memory);
+  EXPECT_EQ(WinLiveMallocs(), mallocs);
+
+  WinFailNth(kWinOpLocalAlloc, 1);
+  WinFailNth(kWinOpLocalAlloc, 0);
+  block = LocalAlloc(LHND, 1);
+  EXPECT_NE(block, nullptr) << "a cancelled failure does not fire";
+  LocalFree(block);
+}
+
+}  // namespace
