@@ -34,3 +34,15 @@ if(SPIQLM_TESTS)
   enable_testing()
   add_subdirectory(tests)
 endif()
+
+add_executable(spihost host/spihost.cpp host/bitmap_files.cpp)
+target_link_libraries(spihost PRIVATE spiqlm_loader)
+add_dependencies(spihost spiQLM)
+spiqlm_warnings(spihost)
+
+# The main job: decode the bundled sample with the host.
+add_custom_target(demo
+  COMMAND spihost decode --plugin $<TARGET_FILE:spiQLM> -o ${CMAKE_BINARY_DIR}/logo.bmp
+    ${CMAKE_SOURCE_DIR}/samples/logo.qlm
+  DEPENDS spihost spiQLM
+  USES_TERMINAL)

@@ -15,10 +15,10 @@ void WriteU32LittleEndian(unsigned char* at, uint32_t value) {
 }  // namespace
 
 void FillBitmapInfo(unsigned char* info, int32_t width, int32_t height) {
-  WriteU32LittleEndian(info + 0, kBitmapInfoHeaderSize);            // biSize
-  WriteU32LittleEndian(info + 4, static_cast<uint32_t>(width));     // biWidth
-  WriteU32LittleEndian(info + 8, static_cast<uint32_t>(height));    // biHeight
-  WriteU16LittleEndian(info + 12, 1);                                // biPlanes
-  WriteU16LittleEndian(info + 14, kBitmapBitsPerPixel);              // biBitCount
+  WriteU32LittleEndian(info + 0, kBitmapInfoHeaderSize);                           // biSize
+  WriteU32LittleEndian(info + 4, static_cast<uint32_t>(width));                    // biWidth
+  WriteU32LittleEndian(info + 8, static_cast<uint32_t>(height));                   // biHeight
+  WriteU16LittleEndian(info + 12, 1);                                              // biPlanes
+  WriteU16LittleEndian(info + 14, kBitmapBitsPerPixel);                            // biBitCount
   WriteU32LittleEndian(info + 20, static_cast<uint32_t>(Stride(width) * height));  // biSizeImage
 }

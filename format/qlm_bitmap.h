@@ -24,7 +24,9 @@ constexpr int32_t kBitmapInfoHeaderSize = 40;
 constexpr int32_t kBitmapBitsPerPixel = 24;
 
 // Bytes per pixel-block row: 3 bytes per pixel rounded up to a multiple of 4.
-inline int32_t Stride(int32_t width) { return (3 * width + 3) & ~3; }
+inline int32_t Stride(int32_t width) {
+  return (3 * width + 3) & ~3;
+}
 
 // Widens a 5-bit channel to 8 bits.
 inline uint8_t Expand5(uint32_t channel) {

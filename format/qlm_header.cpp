@@ -23,7 +23,9 @@ bool ReadFileHeader(const char* fileName, unsigned char header[kQlmHeaderLength]
   return read != FALSE && got == static_cast<DWORD>(kQlmHeaderLength);
 }
 
-int32_t ReadU16BigEndian(const unsigned char* bytes) { return bytes[0] << 8 | bytes[1]; }
+int32_t ReadU16BigEndian(const unsigned char* bytes) {
+  return bytes[0] << 8 | bytes[1];
+}
 
 }  // namespace
 
@@ -42,5 +44,9 @@ int32_t ProbeHeader(const char* fileName, const unsigned char* headBytes,
   return kQlmHeaderLength;
 }
 
-int32_t ProbedWidth() { return probed_width.load(std::memory_order_relaxed); }
-int32_t ProbedHeight() { return probed_height.load(std::memory_order_relaxed); }
+int32_t ProbedWidth() {
+  return probed_width.load(std::memory_order_relaxed);
+}
+int32_t ProbedHeight() {
+  return probed_height.load(std::memory_order_relaxed);
+}

@@ -11,9 +11,8 @@ const char kModuleFileName[] = "spiQLM.spi";
 
 void* Resolve(void* module, const char* name, int ordinal, Lookup lookup) {
   HMODULE handle = static_cast<HMODULE>(module);
-  FARPROC address = lookup == Lookup::kByName
-                        ? GetProcAddress(handle, name)
-                        : GetProcAddress(handle, MAKEINTRESOURCEA(ordinal));
+  FARPROC address = lookup == Lookup::kByName ? GetProcAddress(handle, name)
+                                              : GetProcAddress(handle, MAKEINTRESOURCEA(ordinal));
   return reinterpret_cast<void*>(address);
 }
 #else
@@ -25,8 +24,7 @@ void* Resolve(void* module, const char* name, int /*ordinal*/, Lookup lookup) {
 #endif
 
 template <typename Fn>
-bool Bind(void* module, const char* name, int ordinal, Lookup lookup, Fn* out,
-          std::string* error) {
+bool Bind(void* module, const char* name, int ordinal, Lookup lookup, Fn* out, std::string* error) {
   void* address = Resolve(module, name, ordinal, lookup);
   if (address == nullptr) {
     *error = std::string("the module has no export ") + name;

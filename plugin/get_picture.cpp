@@ -112,7 +112,8 @@ extern "C" int WINAPI GetPicture(char* source, long length, unsigned int flags,
     return Finish(&decode, kSpiOutOfMemory, infoHandleOut, pixelHandleOut);
   }
   // malloc(0) may answer null; a picture of width 0 still gets a real (1-byte) buffer.
-  decode.rowBuffer = static_cast<unsigned char*>(malloc(rowBytes > 0 ? static_cast<size_t>(rowBytes) : 1));
+  decode.rowBuffer =
+      static_cast<unsigned char*>(malloc(rowBytes > 0 ? static_cast<size_t>(rowBytes) : 1));
   if (decode.rowBuffer == nullptr) {
     return Finish(&decode, kSpiOutOfMemory, infoHandleOut, pixelHandleOut);
   }
@@ -136,8 +137,7 @@ extern "C" int WINAPI GetPicture(char* source, long length, unsigned int flags,
     } else if (!ReadRow(decode.file, decode.rowBuffer, rowBytes)) {
       return Finish(&decode, kSpiNotQlm, infoHandleOut, pixelHandleOut);
     }
-    ConvertRow(decode.rowBuffer, size.width,
-               RowAddress(decode.pixels, size.height, stride, row));
+    ConvertRow(decode.rowBuffer, size.width, RowAddress(decode.pixels, size.height, stride, row));
     if (progress != nullptr && progress(row, size.height, lData) != 0) {
       return Finish(&decode, kSpiCancelled, infoHandleOut, pixelHandleOut);
     }

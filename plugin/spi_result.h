@@ -13,18 +13,27 @@ enum SpiResult {
 
 // Any of the low three bits of `flags` set: `source` is a whole image in memory and `length`
 // is its size. None set: `source` is a file name. The other bits carry nothing for us.
-inline bool IsMemoryMode(unsigned int flags) { return (flags & 7u) != 0; }
+inline bool IsMemoryMode(unsigned int flags) {
+  return (flags & 7u) != 0;
+}
 
 // A line of text for each code, for hosts and tools; the module itself never prints.
 inline const char* SpiResultText(int result) {
   switch (result) {
-    case kSpiNotProvided: return "function not provided";
-    case kSpiOk: return "success";
-    case kSpiCancelled: return "cancelled";
-    case kSpiNotQlm: return "not a QLM image: header or size rejected";
-    case kSpiOutOfMemory: return "out of memory";
-    case kSpiCannotOpen: return "cannot open file";
-    default: return "unknown result";
+    case kSpiNotProvided:
+      return "function not provided";
+    case kSpiOk:
+      return "success";
+    case kSpiCancelled:
+      return "cancelled";
+    case kSpiNotQlm:
+      return "not a QLM image: header or size rejected";
+    case kSpiOutOfMemory:
+      return "out of memory";
+    case kSpiCannotOpen:
+      return "cannot open file";
+    default:
+      return "unknown result";
   }
 }
 

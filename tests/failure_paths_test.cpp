@@ -15,18 +15,25 @@
 
 namespace {
 
-const WinOp kFallibleOps[] = {kWinOpCreateFile, kWinOpReadFile, kWinOpSetFilePointer,
+const WinOp kFallibleOps[] = {kWinOpCreateFile, kWinOpReadFile,  kWinOpSetFilePointer,
                               kWinOpLocalAlloc, kWinOpLocalLock, kWinOpMalloc};
 
 const char* OpName(WinOp op) {
   switch (op) {
-    case kWinOpCreateFile: return "CreateFileA";
-    case kWinOpReadFile: return "ReadFile";
-    case kWinOpSetFilePointer: return "SetFilePointer";
-    case kWinOpLocalAlloc: return "LocalAlloc";
-    case kWinOpLocalLock: return "LocalLock";
-    case kWinOpMalloc: return "malloc";
-    default: return "?";
+    case kWinOpCreateFile:
+      return "CreateFileA";
+    case kWinOpReadFile:
+      return "ReadFile";
+    case kWinOpSetFilePointer:
+      return "SetFilePointer";
+    case kWinOpLocalAlloc:
+      return "LocalAlloc";
+    case kWinOpLocalLock:
+      return "LocalLock";
+    case kWinOpMalloc:
+      return "malloc";
+    default:
+      return "?";
   }
 }
 
@@ -34,7 +41,9 @@ struct Live {
   long files, blocks, mallocs;
 };
 
-Live Now() { return Live{WinLiveFiles(), WinLiveBlocks(), WinLiveMallocs()}; }
+Live Now() {
+  return Live{WinLiveFiles(), WinLiveBlocks(), WinLiveMallocs()};
+}
 
 class FailurePaths : public testing::Test {
  protected:
@@ -118,9 +127,12 @@ int ExpectedResult(WinOp op, long nth) {
   switch (op) {
     case kWinOpLocalAlloc:
     case kWinOpLocalLock:
-    case kWinOpMalloc: return 4;
-    case kWinOpCreateFile: return nth == 2 ? 6 : 2;
-    default: return 2;
+    case kWinOpMalloc:
+      return 4;
+    case kWinOpCreateFile:
+      return nth == 2 ? 6 : 2;
+    default:
+      return 2;
   }
 }
 
@@ -134,8 +146,8 @@ TEST_F(FailurePaths, EachFailureGivesItsCodeAndLeavesNothing) {
     for (WinOp op : kFallibleOps) made[op] = WinCalls(op);
     for (WinOp op : kFallibleOps) {
       for (long nth = 1; nth <= made[op]; ++nth) {
-        SCOPED_TRACE(testing::Message() << (memory ? "memory" : "file") << ": " << OpName(op)
-                                        << " #" << nth);
+        SCOPED_TRACE(testing::Message()
+                     << (memory ? "memory" : "file") << ": " << OpName(op) << " #" << nth);
         Live before = Now();
         WinFailNth(op, nth);
         EXPECT_EQ(Decode(memory), ExpectedResult(op, nth));

@@ -158,8 +158,8 @@ BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD bytesToWrite, LPDWORD
   }
   DWORD total = 0;
   while (total < bytesToWrite) {
-    ssize_t put = write(fd, static_cast<const unsigned char*>(buffer) + total,
-                        bytesToWrite - total);
+    ssize_t put =
+        write(fd, static_cast<const unsigned char*>(buffer) + total, bytesToWrite - total);
     if (put < 0 && errno == EINTR) continue;
     if (put <= 0) return FALSE;
     total += static_cast<DWORD>(put);
@@ -179,17 +179,23 @@ DWORD WINAPI SetFilePointer(HANDLE handle, LONG distanceToMove, PLONG distanceTo
   // signed 32-bit low part alone.
   int64_t distance = distanceToMove;
   if (distanceToMoveHigh != nullptr) {
-    distance = static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(
-                                         *distanceToMoveHigh))
-                                     << 32) |
-                                    static_cast<uint32_t>(distanceToMove));
+    distance = static_cast<int64_t>(
+        (static_cast<uint64_t>(static_cast<uint32_t>(*distanceToMoveHigh)) << 32) |
+        static_cast<uint32_t>(distanceToMove));
   }
   int whence;
   switch (moveMethod) {
-    case FILE_BEGIN: whence = SEEK_SET; break;
-    case FILE_CURRENT: whence = SEEK_CUR; break;
-    case FILE_END: whence = SEEK_END; break;
-    default: return INVALID_SET_FILE_POINTER;
+    case FILE_BEGIN:
+      whence = SEEK_SET;
+      break;
+    case FILE_CURRENT:
+      whence = SEEK_CUR;
+      break;
+    case FILE_END:
+      whence = SEEK_END;
+      break;
+    default:
+      return INVALID_SET_FILE_POINTER;
   }
   off_t before = lseek(file->fd, 0, SEEK_CUR);
   off_t after = lseek(file->fd, static_cast<off_t>(distance), whence);

@@ -52,7 +52,9 @@ void Done(const Check& check) {
   }
 }
 
-std::string Str(long value) { return std::to_string(value); }
+std::string Str(long value) {
+  return std::to_string(value);
+}
 
 std::string ScratchPath(const std::string& name) {
 #ifdef _WIN32
@@ -242,10 +244,10 @@ void CheckPluginInfo() {
     bool terminated;  // the rest of bufferLength is NUL
   };
   const Row rows[] = {
-      {0, 256, "00IN", 4, true},      {1, 256, "Quillmere to DIB filter", 23, true},
-      {2, 256, "*.QLM", 5, true},     {3, 256, "Quillmere", 9, true},
-      {4, 256, "", 0, true},          {-1, 256, "", 0, true},
-      {1, 5, "Quill", 5, false},      {0, 4, "00IN", 4, false},
+      {0, 256, "00IN", 4, true},  {1, 256, "Quillmere to DIB filter", 23, true},
+      {2, 256, "*.QLM", 5, true}, {3, 256, "Quillmere", 9, true},
+      {4, 256, "", 0, true},      {-1, 256, "", 0, true},
+      {1, 5, "Quill", 5, false},  {0, 4, "00IN", 4, false},
       {0, 5, "00IN", 4, true},
   };
   for (const Row& row : rows) {
@@ -291,8 +293,8 @@ void CheckHeadQueries() {
     std::vector<unsigned char> head(2048, 0);
     memcpy(head.data(), row.head, 4);
     char name[] = "picture.qlm";
-    Expect(&check, plugin.IsSupported(name, reinterpret_cast<uintptr_t>(head.data())) ==
-                       row.supported,
+    Expect(&check,
+           plugin.IsSupported(name, reinterpret_cast<uintptr_t>(head.data())) == row.supported,
            "IsSupported");
     Done(check);
   }
@@ -300,8 +302,8 @@ void CheckHeadQueries() {
   unsigned char head[4] = {0x01, 0x40, 0x00, 0xF0};
   PictureInfo record;
   int result = plugin.GetPictureInfo(reinterpret_cast<char*>(head), 4, 1, &record);
-  Expect(&info, result == 0 && record.width == 320 && record.height == 240 &&
-                    record.colorDepth == 24,
+  Expect(&info,
+         result == 0 && record.width == 320 && record.height == 240 && record.colorDepth == 24,
          "fields");
   Done(info);
 }
@@ -321,8 +323,7 @@ void CheckRefusals() {
          "a directory decodes to 2");
   Expect(&check, plugin.IsSupported(&directory[0], 0) == 0, "a directory is not supported");
   Expect(&check, plugin.GetPicture(nullptr, 0, 0, &info, &pixels, nullptr, 0) == 2, "null name");
-  Expect(&check, plugin.GetPicture(nullptr, 8, 1, &info, &pixels, nullptr, 0) == 2,
-         "null image");
+  Expect(&check, plugin.GetPicture(nullptr, 8, 1, &info, &pixels, nullptr, 0) == 2, "null image");
   unsigned char image[8] = {0, 2, 0, 1, 0xF8, 0, 0x07, 0xC0};
   char* bytes = reinterpret_cast<char*>(image);
   Expect(&check, plugin.GetPicture(bytes, 8, 1, nullptr, &pixels, nullptr, 0) == 2,
@@ -387,8 +388,8 @@ void CheckHugeFile() {
   HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   LONG high = 1;
-  bool grown = file != INVALID_HANDLE_VALUE &&
-               SetFilePointer(file, 6, &high, FILE_BEGIN) == 6 && SetEndOfFile(file) != FALSE;
+  bool grown = file != INVALID_HANDLE_VALUE && SetFilePointer(file, 6, &high, FILE_BEGIN) == 6 &&
+               SetEndOfFile(file) != FALSE;
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
 #else
   bool grown = truncate(path.c_str(), (1LL << 32) + 6) == 0;
@@ -407,8 +408,8 @@ int main(int argc, char** argv) {
     fprintf(stderr, "usage: conformance MODULE [--ordinal]\n");
     return 2;
   }
-  Lookup lookup = argc > 2 && strcmp(argv[2], "--ordinal") == 0 ? Lookup::kByOrdinal
-                                                                 : Lookup::kByName;
+  Lookup lookup =
+      argc > 2 && strcmp(argv[2], "--ordinal") == 0 ? Lookup::kByOrdinal : Lookup::kByName;
   std::string error;
   if (!LoadPlugin(argv[1], lookup, &plugin, &error)) {
     fprintf(stderr, "%s\n", error.c_str());

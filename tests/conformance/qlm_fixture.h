@@ -32,7 +32,9 @@ inline std::vector<unsigned char> MakeQlm(int width, int height) {
   return bytes;
 }
 
-inline int StrideOf(int width) { return (width * 3 + 3) / 4 * 4; }
+inline int StrideOf(int width) {
+  return (width * 3 + 3) / 4 * 4;
+}
 
 // The 24-bit pixel block of a decode that converted the top `rowsDone` rows: bottom-up, blue
 // green red, zero padding, rows not reached left zero.
@@ -40,7 +42,8 @@ inline std::vector<unsigned char> ExpectedPixels(int width, int height, int rows
   const int stride = StrideOf(width);
   std::vector<unsigned char> pixels(static_cast<size_t>(stride) * static_cast<size_t>(height));
   for (int y = 0; y < rowsDone; ++y) {
-    unsigned char* row = pixels.data() + static_cast<size_t>(height - 1 - y) * static_cast<size_t>(stride);
+    unsigned char* row =
+        pixels.data() + static_cast<size_t>(height - 1 - y) * static_cast<size_t>(stride);
     for (int x = 0; x < width; ++x) {
       uint32_t word = PatternWord(x, y, width, height);
       uint32_t green = word >> 11, red = (word >> 6) & 31, blue = (word >> 1) & 31;

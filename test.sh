@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Runs every test: installs what is missing, then builds and tests each configuration in turn.
+# Each stage prints its own results; the run stops at the first stage that fails.
+set -euo pipefail
+cd "$(dirname "$0")"
+scripts/install-deps.sh test
+
+stage() { printf '\n=== %s ===\n' "$1"; }
+
+stage "native build and tests"
+cmake --workflow --preset native
