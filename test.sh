@@ -9,3 +9,9 @@ stage() { printf '\n=== %s ===\n' "$1"; }
 
 stage "native build and tests"
 cmake --workflow --preset native
+
+stage "32-bit Windows DLL: PE layout and the emulated i386 host"
+cmake --workflow --preset mingw32
+
+stage "64-bit Windows build under wine64"
+cmake --workflow --preset mingw64

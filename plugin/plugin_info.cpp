@@ -6,11 +6,20 @@
 
 namespace {
 
+struct InfoText {
+  const char* text;
+  int length;  // known here, so the DLL needs no strlen
+};
+
+#define SPIQLM_INFO_TEXT(text) \
+  { text, sizeof(text) - 1 }
+
 constexpr int kInfoCount = 4;
 // Index 0: interface version and kind (an import filter); 1: the plug-in's name; then one
 // pattern and name pair per format, and there is one format.
-const char* const kInfoTexts[kInfoCount] = {"00IN", "Quillmere to DIB filter", "*.QLM",
-                                            "Quillmere"};
+const InfoText kInfoTexts[kInfoCount] = {SPIQLM_INFO_TEXT("00IN"),
+                                         SPIQLM_INFO_TEXT("Quillmere to DIB filter"),
+                                         SPIQLM_INFO_TEXT("*.QLM"), SPIQLM_INFO_TEXT("Quillmere")};
 
 // Values with any bit above the low 16 are addresses; below that they are host file handles.
 constexpr uintptr_t kHandleMask = 0xFFFFu;
@@ -24,11 +33,10 @@ extern "C" int WINAPI GetPluginInfo(int infoNo, char* buffer, int bufferLength) 
     buffer[0] = '\0';
     return 0;
   }
-  const char* text = kInfoTexts[infoNo];
-  strncpy(buffer, text, static_cast<size_t>(bufferLength));
+  const InfoText& info = kInfoTexts[infoNo];
+  strncpy(buffer, info.text, static_cast<size_t>(bufferLength));
   // A text that does not fit arrives cut to bufferLength bytes, without a terminator.
-  const size_t length = strlen(text);
-  return length < static_cast<size_t>(bufferLength) ? static_cast<int>(length) : bufferLength;
+  return info.length < bufferLength ? info.length : bufferLength;
 }
 
 extern "C" int WINAPI IsSupported(char* fileName, uintptr_t handleOrHead) {
