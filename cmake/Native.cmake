@@ -9,22 +9,25 @@ target_include_directories(spiwinapi PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(spiwinapi PRIVATE -fvisibility=hidden)
 spiqlm_warnings(spiwinapi)
 
-# The format core as a library of its own, so its unit tests call it directly.
-add_library(spiqlm_format STATIC ${SPIQLM_FORMAT_SOURCES})
-set_target_properties(spiqlm_format PROPERTIES POSITION_INDEPENDENT_CODE ON)
-target_compile_options(spiqlm_format PRIVATE ${SPIQLM_MODULE_FLAGS})
-target_link_libraries(spiqlm_format PUBLIC spiwinapi)
-spiqlm_warnings(spiqlm_format)
+# The module's code, compiled once: into the module itself, and into a static library that
+# unit tests, benchmarks and fuzzers call directly (so they can force a conversion path).
+add_library(spiqlm_core OBJECT ${SPIQLM_FORMAT_SOURCES} ${SPIQLM_PLUGIN_SOURCES})
+set_target_properties(spiqlm_core PROPERTIES POSITION_INDEPENDENT_CODE ON)
+target_include_directories(spiqlm_core PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(spiqlm_core PRIVATE ${SPIQLM_MODULE_FLAGS})
+spiqlm_warnings(spiqlm_core)
 
-add_library(spiQLM MODULE ${SPIQLM_PLUGIN_SOURCES})
+add_library(spiqlm_static STATIC $<TARGET_OBJECTS:spiqlm_core>)
+target_link_libraries(spiqlm_static PUBLIC spiwinapi)
+
+add_library(spiQLM MODULE $<TARGET_OBJECTS:spiqlm_core>)
 set_target_properties(spiQLM PROPERTIES PREFIX "" SUFFIX ".so" BUILD_RPATH "$ORIGIN"
   INSTALL_RPATH "$ORIGIN")
 target_compile_options(spiQLM PRIVATE ${SPIQLM_MODULE_FLAGS})
 # The module's malloc and free go through the stand-in, which counts them and can fail them on
 # request, without any change to the module's code.
 target_link_options(spiQLM PRIVATE -Wl,--wrap=malloc -Wl,--wrap=free -Wl,-z,defs)
-target_link_libraries(spiQLM PRIVATE spiqlm_format spiwinapi)
-spiqlm_warnings(spiQLM)
+target_link_libraries(spiQLM PRIVATE spiwinapi)
 
 add_library(spiqlm_loader STATIC host/plugin_loader.cpp)
 target_link_libraries(spiqlm_loader PUBLIC spiwinapi ${CMAKE_DL_LIBS})
@@ -36,7 +39,8 @@ if(SPIQLM_TESTS)
 endif()
 
 add_executable(spihost host/spihost.cpp host/bitmap_files.cpp)
-target_link_libraries(spihost PRIVATE spiqlm_loader)
+# The static library only for the conversion path this CPU will take, which spihost reports.
+target_link_libraries(spihost PRIVATE spiqlm_loader spiqlm_static)
 add_dependencies(spihost spiQLM)
 spiqlm_warnings(spihost)
 
@@ -46,3 +50,10 @@ add_custom_target(demo
     ${CMAKE_SOURCE_DIR}/samples/logo.qlm
   DEPENDS spihost spiQLM
   USES_TERMINAL)
+
+if(SPIQLM_BENCH)
+  find_package(benchmark REQUIRED)
+  add_executable(spiqlm_bench bench/bench_main.cpp)
+  target_link_libraries(spiqlm_bench PRIVATE spiqlm_static benchmark::benchmark)
+  spiqlm_warnings(spiqlm_bench)
+endif()

@@ -33,8 +33,14 @@ add_library(spiqlm_loader STATIC host/plugin_loader.cpp)
 target_include_directories(spiqlm_loader PUBLIC ${CMAKE_SOURCE_DIR})
 spiqlm_warnings(spiqlm_loader)
 
+# The conversion code only for the path this CPU will take, which spihost reports.
+add_library(spiqlm_convert STATIC format/convert_row.cpp format/convert_row_scalar.cpp
+  $<$<BOOL:${SPIQLM_X86}>:format/convert_row_sse2.cpp format/convert_row_ssse3.cpp
+  format/convert_row_avx2.cpp format/convert_row_avx512.cpp>)
+target_include_directories(spiqlm_convert PUBLIC ${CMAKE_SOURCE_DIR})
+
 add_executable(spihost host/spihost.cpp host/bitmap_files.cpp)
-target_link_libraries(spihost PRIVATE spiqlm_loader)
+target_link_libraries(spihost PRIVATE spiqlm_loader spiqlm_convert)
 target_link_options(spihost PRIVATE -static)
 spiqlm_warnings(spihost)
 

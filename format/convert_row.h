@@ -2,14 +2,45 @@
 //
 // Every kernel has the same contract: read 2 x width bytes at `source`, write exactly
 // 3 x width bytes at `destination`, touch nothing else. Neither pointer needs any alignment.
-// ConvertRowScalar is the reference; the others must give its bytes for every input.
+// ConvertRowScalar is the reference; every other kernel gives its bytes for every input. The
+// vector kernels do whole blocks of pixels and hand the rest of the row to a narrower kernel.
+//
+// ConvertRow runs the widest kernel this CPU supports. It chooses once, on its first call
+// (never at load time), from cpuid (and xgetbv, which proves the system saves the AVX and
+// AVX-512 registers), and records the choice.
 #ifndef SPIQLM_FORMAT_CONVERT_ROW_H
 #define SPIQLM_FORMAT_CONVERT_ROW_H
 
 #include <stdint.h>
 
+enum ConvertPath {
+  kConvertPathUnchosen = 0,
+  kConvertPathScalar,
+  kConvertPathSse2,    // 8 pixels a step
+  kConvertPathSsse3,   // 16 pixels a step, byte shuffles
+  kConvertPathAvx2,    // 32 pixels a step
+  kConvertPathAvx512,  // 32 pixels a step, byte permutes across 64 bytes (AVX-512 VBMI)
+};
+
 void ConvertRow(const unsigned char* source, int32_t width, unsigned char* destination);
 
 void ConvertRowScalar(const unsigned char* source, int32_t width, unsigned char* destination);
+#if defined(__i386__) || defined(__x86_64__)
+#define SPIQLM_X86_KERNELS 1
+void ConvertRowSse2(const unsigned char* source, int32_t width, unsigned char* destination);
+void ConvertRowSsse3(const unsigned char* source, int32_t width, unsigned char* destination);
+void ConvertRowAvx2(const unsigned char* source, int32_t width, unsigned char* destination);
+void ConvertRowAvx512(const unsigned char* source, int32_t width, unsigned char* destination);
+#endif
+
+// The path ConvertRow takes (choosing it now if it has not yet), and its name.
+ConvertPath ChosenConvertPath();
+const char* ConvertPathName(ConvertPath path);
+// The widest path this CPU and system can run.
+ConvertPath BestConvertPath();
+
+// For tests and benchmarks: makes ConvertRow take `path` from now on. Returns false, changing
+// nothing, when this CPU cannot run it. kConvertPathUnchosen goes back to choosing.
+bool ForceConvertPath(ConvertPath path);
 
 #endif  // SPIQLM_FORMAT_CONVERT_ROW_H

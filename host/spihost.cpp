@@ -18,6 +18,7 @@
 #include <unistd.h>
 #endif
 
+#include "format/convert_row.h"
 #include "host/bitmap_files.h"
 #include "host/plugin_loader.h"
 
@@ -47,7 +48,8 @@ const char kUsage[] =
     "  spihost encode [-o OUT.qlm] PICTURE.bmp|PICTURE.ppm\n"
     "  spihost --help | --version\n"
     "\n"
-    "info    lists the plug-in's information strings.\n"
+    "info    lists the plug-in's information strings and the pixel conversion path (scalar,\n"
+    "        sse2, ssse3 or avx2) this CPU makes the plug-in take.\n"
     "check   asks the plug-in whether each FILE is a picture it reads, by name and by the\n"
     "        file's first 2 KiB, and shows its width, height and depth.\n"
     "decode  decodes FILE (default: the bundled sample) into a 24-bit .bmp, by default next to\n"
@@ -143,6 +145,8 @@ int RunInfo(const SpiPlugin& plugin) {
     if (length <= 0) break;
     printf("%d: %.*s\n", index, length, text);
   }
+  // The module's choice is its own, but it makes it by the same rule from the same CPU.
+  printf("pixel conversion path on this CPU: %s\n", ConvertPathName(BestConvertPath()));
   return kExitOk;
 }
 
