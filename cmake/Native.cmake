@@ -14,7 +14,7 @@ spiqlm_warnings(spiwinapi)
 add_library(spiqlm_core OBJECT ${SPIQLM_FORMAT_SOURCES} ${SPIQLM_PLUGIN_SOURCES})
 set_target_properties(spiqlm_core PROPERTIES POSITION_INDEPENDENT_CODE ON)
 target_include_directories(spiqlm_core PUBLIC ${CMAKE_SOURCE_DIR})
-target_compile_options(spiqlm_core PRIVATE ${SPIQLM_MODULE_FLAGS})
+target_compile_options(spiqlm_core PRIVATE ${SPIQLM_MODULE_FLAGS} ${SPIQLM_MODULE_SANITIZE})
 spiqlm_warnings(spiqlm_core)
 
 add_library(spiqlm_static STATIC $<TARGET_OBJECTS:spiqlm_core>)
@@ -26,7 +26,11 @@ set_target_properties(spiQLM PROPERTIES PREFIX "" SUFFIX ".so" BUILD_RPATH "$ORI
 target_compile_options(spiQLM PRIVATE ${SPIQLM_MODULE_FLAGS})
 # The module's malloc and free go through the stand-in, which counts them and can fail them on
 # request, without any change to the module's code.
-target_link_options(spiQLM PRIVATE -Wl,--wrap=malloc -Wl,--wrap=free -Wl,-z,defs)
+target_link_options(spiQLM PRIVATE -Wl,--wrap=malloc -Wl,--wrap=free)
+if(NOT SPIQLM_SANITIZE)
+  # Sanitizer runtimes live in the host program, so only plain builds can insist on this.
+  target_link_options(spiQLM PRIVATE -Wl,-z,defs)
+endif()
 target_link_libraries(spiQLM PRIVATE spiwinapi)
 
 add_library(spiqlm_loader STATIC host/plugin_loader.cpp)
@@ -56,4 +60,15 @@ if(SPIQLM_BENCH)
   add_executable(spiqlm_bench bench/bench_main.cpp)
   target_link_libraries(spiqlm_bench PRIVATE spiqlm_static benchmark::benchmark)
   spiqlm_warnings(spiqlm_bench)
+endif()
+
+# The fuzz target's invariants, replayed over the seeds and past faults in every build.
+add_executable(fuzz_replay fuzz/fuzz_exports.cpp fuzz/replay_main.cpp)
+target_link_libraries(fuzz_replay PRIVATE spiqlm_static)
+spiqlm_warnings(fuzz_replay)
+if(SPIQLM_FUZZ)
+  add_executable(fuzz_exports fuzz/fuzz_exports.cpp)
+  target_compile_options(fuzz_exports PRIVATE -fsanitize=fuzzer)
+  target_link_options(fuzz_exports PRIVATE -fsanitize=fuzzer)
+  target_link_libraries(fuzz_exports PRIVATE spiqlm_static)
 endif()

@@ -33,6 +33,17 @@ void ConvertRowAvx2(const unsigned char* source, int32_t width, unsigned char* d
 void ConvertRowAvx512(const unsigned char* source, int32_t width, unsigned char* destination);
 #endif
 
+// What this CPU and its system can run, as kCpu... bits (none on other CPUs).
+enum CpuFeature : unsigned {
+  kCpuSse2 = 1u << 0,
+  kCpuSsse3 = 1u << 1,
+  kCpuAvx2 = 1u << 2,        // with the system saving the 256-bit registers
+  kCpuAvx512Vbmi = 1u << 3,  // AVX-512 F, BW and VBMI, with the system saving the registers
+};
+unsigned DetectCpuFeatures();
+// The widest path a CPU with these features can run.
+ConvertPath ConvertPathFor(unsigned features);
+
 // The path ConvertRow takes (choosing it now if it has not yet), and its name.
 ConvertPath ChosenConvertPath();
 const char* ConvertPathName(ConvertPath path);

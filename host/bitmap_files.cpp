@@ -62,7 +62,7 @@ bool ReadBmp(const std::vector<unsigned char>& file, RgbPicture* picture, std::s
   const uint32_t offset = ReadU32LittleEndian(&file[10]);
   const int32_t width = static_cast<int32_t>(ReadU32LittleEndian(&file[18]));
   const int32_t height = static_cast<int32_t>(ReadU32LittleEndian(&file[22]));
-  const unsigned bitCount = file[28] | file[29] << 8;
+  const unsigned bitCount = static_cast<unsigned>(file[28] | file[29] << 8);
   const uint32_t compression = ReadU32LittleEndian(&file[30]);
   if (ReadU32LittleEndian(&file[14]) < 40 || bitCount != 24 || compression != 0) {
     *why = "only uncompressed 24-bit BMP pictures are read";

@@ -34,8 +34,9 @@ int Finish(Decode* decode, int result, HLOCAL* infoHandleOut, HLOCAL* pixelHandl
   if (decode->pixels != nullptr) LocalUnlock(decode->pixelHandle);
   if (decode->info != nullptr) LocalUnlock(decode->infoHandle);
   if (result == kSpiOk || result == kSpiCancelled) return result;
+  // Failures come after the information block was allocated; the pixel block may not have been.
   if (decode->pixelHandle != nullptr) LocalFree(decode->pixelHandle);
-  if (decode->infoHandle != nullptr) LocalFree(decode->infoHandle);
+  LocalFree(decode->infoHandle);
   *infoHandleOut = nullptr;
   *pixelHandleOut = nullptr;
   return result;

@@ -5,7 +5,8 @@
 set -euo pipefail
 demo=(cmake make g++)
 test=("${demo[@]}" libgtest-dev libbenchmark-dev python3 python3-unicorn python3-pefile
-      g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 clang libclang-rt-14-dev llvm-14 valgrind)
+      g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 clang libclang-rt-14-dev llvm-14 valgrind
+      gcovr)
 case "${1:-test}" in
   demo) wanted=("${demo[@]}") ;;
   test) wanted=("${test[@]}") ;;

@@ -77,6 +77,30 @@ INSTANTIATE_TEST_SUITE_P(, ConvertPaths, testing::ValuesIn(kPaths),
                            return std::string(ConvertPathName(param.param));
                          });
 
+TEST(ConvertPathChoice, TakesTheWidestPathAllItsInstructionsAllow) {
+  struct Case {
+    unsigned features;
+    ConvertPath path;
+    const char* name;  // as tools print it
+  };
+  const Case cases[] = {
+      {0, kConvertPathScalar, "scalar"},
+      {kCpuSsse3, kConvertPathScalar, "scalar"},
+      {kCpuSse2, kConvertPathSse2, "sse2"},
+      {kCpuSse2 | kCpuAvx2, kConvertPathSse2, "sse2"},
+      {kCpuSse2 | kCpuSsse3, kConvertPathSsse3, "ssse3"},
+      {kCpuSse2 | kCpuSsse3 | kCpuAvx512Vbmi, kConvertPathSsse3, "ssse3"},
+      {kCpuSse2 | kCpuSsse3 | kCpuAvx2, kConvertPathAvx2, "avx2"},
+      {kCpuSse2 | kCpuSsse3 | kCpuAvx2 | kCpuAvx512Vbmi, kConvertPathAvx512, "avx512"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ConvertPathFor(c.features), c.path) << "features " << c.features;
+    EXPECT_STREQ(ConvertPathName(c.path), c.name);
+  }
+  EXPECT_STREQ(ConvertPathName(kConvertPathUnchosen), "unchosen");
+  EXPECT_EQ(BestConvertPath(), ConvertPathFor(DetectCpuFeatures()));
+}
+
 TEST(ConvertPathChoice, IsMadeOnceAndCanBeForcedOnlyWhereSupported) {
   ForceConvertPath(kConvertPathUnchosen);
   ConvertPath chosen = ChosenConvertPath();

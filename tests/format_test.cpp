@@ -11,6 +11,7 @@
 #include "format/convert_row.h"
 #include "format/qlm_bitmap.h"
 #include "format/qlm_header.h"
+#include "plugin/spi_result.h"
 #include "winapi/winapi_testing.h"
 
 namespace {
@@ -177,6 +178,20 @@ TEST(FillBitmapInfo, WritesTheHeaderByteForByte) {
     FillBitmapInfo(info.data(), c.width, c.height);
     EXPECT_EQ(info, c.bytes) << c.width << " x " << c.height;
   }
+}
+
+TEST(SpiResultText, NamesEveryCodeAsHostsShowIt) {
+  const struct {
+    int code;
+    const char* text;
+  } cases[] = {{-1, "function not provided"},
+               {0, "success"},
+               {1, "cancelled"},
+               {2, "not a QLM image: header or size rejected"},
+               {4, "out of memory"},
+               {6, "cannot open file"},
+               {3, "unknown result"}};
+  for (const auto& c : cases) EXPECT_STREQ(SpiResultText(c.code), c.text) << c.code;
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 // The stand-in for the Windows calls keeps the Windows behaviour the module and hosts rely on.
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -61,6 +62,26 @@ TEST(LocalMemory, ZeroByteMovableBlockLocksToNull) {
   EXPECT_EQ(LocalFree(block), nullptr);
 }
 
+TEST(LocalMemory, ImpossibleSizesAndForeignHandlesFail) {
+  long blocks = WinLiveBlocks();
+  EXPECT_EQ(LocalAlloc(LHND, SIZE_MAX / 2), nullptr);
+  EXPECT_EQ(LocalAlloc(LMEM_FIXED | LMEM_ZEROINIT, SIZE_MAX / 2), nullptr);
+  EXPECT_EQ(WinLiveBlocks(), blocks);
+  int local = 0;
+  HLOCAL foreign = &local;
+  EXPECT_EQ(LocalLock(foreign), nullptr);
+  EXPECT_EQ(LocalUnlock(foreign), FALSE);
+  EXPECT_EQ(WinLockCount(foreign), -1);
+  EXPECT_EQ(WinCalls(kWinOpCount), 0) << "not an operation";
+  WinFailNth(kWinOpCount, 1);  // ignored
+  // A fixed block of 0 bytes is still a distinct, freeable block.
+  HLOCAL empty = LocalAlloc(LMEM_FIXED | LMEM_ZEROINIT, 0);
+  ASSERT_NE(empty, nullptr);
+  EXPECT_EQ(LocalSize(empty), 0u);
+  EXPECT_EQ(LocalUnlock(empty), FALSE) << "fixed blocks are never locked";
+  EXPECT_EQ(LocalFree(empty), nullptr);
+}
+
 TEST(LocalMemory, FixedBlockIsItsAddressAndUnzeroedMemoryIsNotZero) {
   long blocks = WinLiveBlocks();
   HLOCAL fixed = LocalAlloc(LMEM_FIXED, 8);
@@ -69,6 +90,12 @@ TEST(LocalMemory, FixedBlockIsItsAddressAndUnzeroedMemoryIsNotZero) {
   EXPECT_EQ(LocalSize(fixed), 8u);
   EXPECT_NE(static_cast<unsigned char*>(fixed)[0], 0) << "only LMEM_ZEROINIT promises zeros";
   EXPECT_EQ(LocalFree(fixed), nullptr);
+  HLOCAL movable = LocalAlloc(LMEM_MOVEABLE, 8);
+  unsigned char* bytes = static_cast<unsigned char*>(LocalLock(movable));
+  ASSERT_NE(bytes, nullptr);
+  EXPECT_NE(bytes[7], 0) << "only LMEM_ZEROINIT promises zeros";
+  LocalUnlock(movable);
+  EXPECT_EQ(LocalFree(movable), nullptr);
   EXPECT_EQ(WinLiveBlocks(), blocks);
 }
 
@@ -78,6 +105,39 @@ TEST(Files, UnopenableNamesGiveInvalidHandle) {
     EXPECT_EQ(OpenRead(name), INVALID_HANDLE_VALUE) << (name ? name : "(null)");
   }
   EXPECT_EQ(WinLiveFiles(), 0);
+}
+
+TEST(Files, RefusesWhatItDoesNotProvide) {
+  std::string path = MakeFile("abc");
+  const char* name = path.c_str();
+  int security = 0;
+  HANDLE self = reinterpret_cast<HANDLE>(&security);
+  const struct {
+    const char* what;
+    HANDLE handle;
+  } opens[] = {
+      {"writing", CreateFileA(name, 0x40000000u, 0, nullptr, OPEN_EXISTING, 0, nullptr)},
+      {"creating", CreateFileA(name, GENERIC_READ, 0, nullptr, 2u, 0, nullptr)},
+      {"security attributes",
+       CreateFileA(name, GENERIC_READ, 0, &security, OPEN_EXISTING, 0, nullptr)},
+      {"a template", CreateFileA(name, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, self)},
+  };
+  for (const auto& open : opens) EXPECT_EQ(open.handle, INVALID_HANDLE_VALUE) << open.what;
+
+  HANDLE file = OpenRead(name);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  char buffer[4];
+  DWORD got = 0;
+  EXPECT_EQ(ReadFile(file, buffer, 2, nullptr, nullptr), TRUE) << "the count is optional";
+  EXPECT_EQ(ReadFile(file, buffer, 1, &got, &security), FALSE) << "overlapped";
+  EXPECT_EQ(ReadFile(file, nullptr, 1, &got, nullptr), FALSE) << "no buffer";
+  EXPECT_EQ(ReadFile(file, nullptr, 0, &got, nullptr), TRUE) << "nothing to read";
+  EXPECT_EQ(ReadFile(self, buffer, 1, &got, nullptr), FALSE) << "not a file";
+  EXPECT_EQ(SetFilePointer(self, 0, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
+  EXPECT_EQ(SetFilePointer(file, 0, nullptr, 7), INVALID_SET_FILE_POINTER) << "no such method";
+  EXPECT_EQ(SetFilePointer(file, -1, nullptr, FILE_CURRENT), 1u) << "back one from offset 2";
+  CloseHandle(file);
+  remove(name);
 }
 
 TEST(Files, ReadDeliversUpToTheCountAndFewerOnlyAtTheEnd) {

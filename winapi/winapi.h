@@ -15,9 +15,9 @@
 //   - ReadFile delivers up to the count asked, fewer only at the end of the file;
 //   - SetFilePointer splits 64-bit positions into a low result and a high part, and returns
 //     INVALID_SET_FILE_POINTER on failure.
-// Only what the module and its hosts use is provided: files open for reading or writing,
-// share modes are accepted but not enforced, and overlapped I/O and security attributes are
-// not supported (they must be null).
+// Only what the module and its hosts use is provided: existing files open for reading (other
+// access or creation modes fail), share modes are accepted but not enforced, and overlapped
+// I/O, security attributes and template files are not supported (they must be null).
 #ifndef SPIQLM_WINAPI_WINAPI_H
 #define SPIQLM_WINAPI_WINAPI_H
 
@@ -39,7 +39,6 @@ typedef unsigned int UINT;
 typedef void* HANDLE;
 typedef HANDLE HLOCAL;
 typedef void* LPVOID;
-typedef const void* LPCVOID;
 typedef DWORD* LPDWORD;
 typedef const char* LPCSTR;
 typedef size_t SIZE_T;
@@ -55,10 +54,7 @@ typedef size_t SIZE_T;
 #define INVALID_SET_FILE_POINTER 0xFFFFFFFFu
 
 #define GENERIC_READ 0x80000000u
-#define GENERIC_WRITE 0x40000000u
 #define FILE_SHARE_READ 0x00000001u
-#define FILE_SHARE_WRITE 0x00000002u
-#define CREATE_ALWAYS 2u
 #define OPEN_EXISTING 3u
 #define FILE_ATTRIBUTE_NORMAL 0x00000080u
 #define FILE_BEGIN 0u
@@ -79,8 +75,6 @@ SPIWINAPI_EXPORT HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD desiredAccess,
                                            DWORD flagsAndAttributes, HANDLE templateFile);
 SPIWINAPI_EXPORT BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead,
                                       LPDWORD bytesRead, void* overlapped);
-SPIWINAPI_EXPORT BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite,
-                                       LPDWORD bytesWritten, void* overlapped);
 SPIWINAPI_EXPORT DWORD WINAPI SetFilePointer(HANDLE file, LONG distanceToMove,
                                              PLONG distanceToMoveHigh, DWORD moveMethod);
 SPIWINAPI_EXPORT BOOL WINAPI CloseHandle(HANDLE object);
