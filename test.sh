@@ -1,17 +1,37 @@
 #!/usr/bin/env bash
-# Runs every test: installs what is missing, then builds and tests each configuration in turn.
-# Each stage prints its own results; the run stops at the first stage that fails.
+# Runs every test: installs what is missing, then builds and tests each configuration in turn,
+# and ends with one line "N passed, N failed" counting the stages. The run stops at the first
+# stage that fails.
+#
+#   native    the module, host and all tests; memcheck over the conformance suite
+#   asan      the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer
+#   tsan      the concurrency test under ThreadSanitizer
+#   integer   the suite with the module's code under clang's -fsanitize=integer
+#   mingw32   spiQLM.spi: PE layout, then the DLL on an emulated i386 CPU
+#   mingw64   the 64-bit Windows build under wine64: conformance suite and host
+#   fuzz      libFuzzer on every export (SPIQLM_FUZZ_SECONDS, default 60), then replay
+#   coverage  100% of the module's lines and branches, or the stage fails
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps.sh test
 
-stage() { printf '\n=== %s ===\n' "$1"; }
+passed=0
+stage() {
+  local name=$1
+  shift
+  printf '\n=== %s ===\n' "$name"
+  local start=$SECONDS
+  "$@"
+  passed=$((passed + 1))
+  printf '=== %s passed in %d s ===\n' "$name" $((SECONDS - start))
+}
 
-stage "native build and tests"
-cmake --workflow --preset native
-
-stage "32-bit Windows DLL: PE layout and the emulated i386 host"
-cmake --workflow --preset mingw32
-
-stage "64-bit Windows build under wine64"
-cmake --workflow --preset mingw64
+stage native cmake --workflow --preset native
+stage asan cmake --workflow --preset asan
+stage tsan cmake --workflow --preset tsan
+stage integer cmake --workflow --preset integer
+stage mingw32 cmake --workflow --preset mingw32
+stage mingw64 cmake --workflow --preset mingw64
+stage fuzz scripts/fuzz.sh "${SPIQLM_FUZZ_SECONDS:-60}"
+stage coverage scripts/coverage.sh
+printf '\nstages: %d passed, 0 failed\n' "$passed"

@@ -31,10 +31,7 @@ def main():
     problems = []
     if exported != EXPORTS:
         problems.append('exports %s' % sorted(exported ^ EXPORTS))
-    # Sanitizer builds add their own runtime's symbols.
-    extra = {s for s in imported - ALLOWED_IMPORTS if not s.startswith(('__asan', '__ubsan',
-                                                                        '__tsan', '__sanitizer',
-                                                                        '__llvm', '__gcov'))}
+    extra = imported - ALLOWED_IMPORTS
     if extra:
         problems.append('imports %s' % sorted(extra))
     for problem in problems:
