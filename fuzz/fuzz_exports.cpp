@@ -67,24 +67,6 @@ int WINAPI Progress(int numerator, int denominator, long lData) {
   return numerator == cancel_at ? 1 : 0;
 }
 
-// The pixel block of the rows done, from the pixel rule.
-std::vector<unsigned char> Expected(const uint8_t* data, int width, int height, int rows) {
-  const size_t stride = size_t(fixture::StrideOf(width));
-  std::vector<unsigned char> pixels(stride * size_t(height), 0);
-  for (int y = 0; y < rows && !pixels.empty(); ++y) {
-    unsigned char* out = &pixels[size_t(height - 1 - y) * stride];
-    for (int x = 0; x < width; ++x) {
-      const uint8_t* word = data + 4 + 2 * (size_t(y) * size_t(width) + size_t(x));
-      uint32_t v = uint32_t(word[0] << 8 | word[1]);
-      uint32_t blue = (v >> 1) & 31, green = v >> 11, red = (v >> 6) & 31;
-      out[3 * x + 0] = static_cast<unsigned char>(blue << 3 | blue >> 2);
-      out[3 * x + 1] = static_cast<unsigned char>(green << 3 | green >> 2);
-      out[3 * x + 2] = static_cast<unsigned char>(red << 3 | red >> 2);
-    }
-  }
-  return pixels;
-}
-
 void CheckPicture(char* source, long length, unsigned int flags, const uint8_t* data,
                   const Header& header, bool acceptable, int cancelRow) {
   cancel_at = cancelRow;
@@ -104,7 +86,8 @@ void CheckPicture(char* source, long length, unsigned int flags, const uint8_t* 
   Require(infoBytes != nullptr && memcmp(infoBytes, wantInfo.data(), 44) == 0, "information");
   LocalUnlock(info);
   int rows = result == 0 ? header.height : cancelRow + 1;
-  std::vector<unsigned char> want = Expected(data, header.width, header.height, rows);
+  std::vector<unsigned char> want =
+      fixture::ExpectedPixelsOf(data, header.width, header.height, rows);
   const unsigned char* bits = static_cast<unsigned char*>(LocalLock(pixels));
   Require(want.empty() ? bits == nullptr : bits != nullptr, "pixel block locks");
   Require(want.empty() || memcmp(bits, want.data(), want.size()) == 0, "pixel bytes");

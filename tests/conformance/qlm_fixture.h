@@ -36,16 +36,19 @@ inline int StrideOf(int width) {
   return (width * 3 + 3) / 4 * 4;
 }
 
-// The 24-bit pixel block of a decode that converted the top `rowsDone` rows: bottom-up, blue
-// green red, zero padding, rows not reached left zero.
-inline std::vector<unsigned char> ExpectedPixels(int width, int height, int rowsDone) {
-  const int stride = StrideOf(width);
-  std::vector<unsigned char> pixels(static_cast<size_t>(stride) * static_cast<size_t>(height));
-  for (int y = 0; y < rowsDone; ++y) {
-    unsigned char* row =
-        pixels.data() + static_cast<size_t>(height - 1 - y) * static_cast<size_t>(stride);
+// The 24-bit pixel block a decode of the QLM file `image` gives once it has converted the top
+// `rowsDone` rows: bottom-up, blue green red, zero padding, rows not reached left zero.
+inline std::vector<unsigned char> ExpectedPixelsOf(const unsigned char* image, int width,
+                                                   int height, int rowsDone) {
+  const size_t stride = static_cast<size_t>(StrideOf(width));
+  std::vector<unsigned char> pixels(stride * static_cast<size_t>(height));
+  for (int y = 0; y < rowsDone && !pixels.empty(); ++y) {
+    unsigned char* row = pixels.data() + static_cast<size_t>(height - 1 - y) * stride;
     for (int x = 0; x < width; ++x) {
-      uint32_t word = PatternWord(x, y, width, height);
+      const unsigned char* at =
+          image + 4 +
+          2 * (static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x));
+      uint32_t word = static_cast<uint32_t>(at[0] << 8 | at[1]);
       uint32_t green = word >> 11, red = (word >> 6) & 31, blue = (word >> 1) & 31;
       row[3 * x + 0] = static_cast<unsigned char>(blue << 3 | blue >> 2);
       row[3 * x + 1] = static_cast<unsigned char>(green << 3 | green >> 2);
@@ -53,6 +56,11 @@ inline std::vector<unsigned char> ExpectedPixels(int width, int height, int rows
     }
   }
   return pixels;
+}
+
+// The same for the generated width x height picture.
+inline std::vector<unsigned char> ExpectedPixels(int width, int height, int rowsDone) {
+  return ExpectedPixelsOf(MakeQlm(width, height).data(), width, height, rowsDone);
 }
 
 // The 44-byte information block: BITMAPINFOHEADER for a 24-bit bottom-up picture, then zeros.
