@@ -222,8 +222,11 @@ const Comparison kComparisons[] = {
     {"ConvertRow/ssse3", "MemcpyRow", "ConvertRow, width 512, SSSE3"},
     {"ConvertRow/avx2", "MemcpyRow", "ConvertRow, width 512, AVX2"},
     {"ConvertRow/avx512", "MemcpyRow", "ConvertRow, width 512, AVX-512 VBMI"},
-    {"GetPicture/memory/best", "Floor/memory", "GetPicture, memory, 512 x 512, chosen path"},
     {"GetPicture/memory/scalar", "Floor/memory", "GetPicture, memory, 512 x 512, scalar"},
+    {"GetPicture/memory/sse2", "Floor/memory", "GetPicture, memory, 512 x 512, SSE2"},
+    {"GetPicture/memory/ssse3", "Floor/memory", "GetPicture, memory, 512 x 512, SSSE3"},
+    {"GetPicture/memory/avx2", "Floor/memory", "GetPicture, memory, 512 x 512, AVX2"},
+    {"GetPicture/memory/avx512", "Floor/memory", "GetPicture, memory, 512 x 512, AVX-512 VBMI"},
     {"GetPicture/file/best", "Floor/file", "GetPicture, file, 512 x 512, chosen path"},
     {"IsSupported/name", "Floor/probe", "IsSupported by name"},
     {"GetPictureInfo/name", "Floor/probe", "GetPictureInfo by name"},
@@ -258,7 +261,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
                figure->second / floor->second);
       table += line;
     }
-    auto best = nanoseconds_.find("GetPicture/memory/best");
+    auto best =
+        nanoseconds_.find(std::string("GetPicture/memory/") + ConvertPathName(BestConvertPath()));
     auto plain = nanoseconds_.find("GetPicture/memory/scalar");
     if (best != nanoseconds_.end() && plain != nanoseconds_.end()) {
       char line[160];
@@ -305,10 +309,11 @@ void Register() {
     benchmark::RegisterBenchmark(name.c_str(), ConvertRowPath, path);
   }
   benchmark::RegisterBenchmark("MemcpyRow", MemcpyRow);
-  benchmark::RegisterBenchmark("GetPicture/memory/best", GetPictureMemory, BestConvertPath())
-      ->Unit(benchmark::kMicrosecond);
-  benchmark::RegisterBenchmark("GetPicture/memory/scalar", GetPictureMemory, kConvertPathScalar)
-      ->Unit(benchmark::kMicrosecond);
+  for (ConvertPath path : paths) {
+    std::string name = std::string("GetPicture/memory/") + ConvertPathName(path);
+    benchmark::RegisterBenchmark(name.c_str(), GetPictureMemory, path)
+        ->Unit(benchmark::kMicrosecond);
+  }
   benchmark::RegisterBenchmark("Floor/memory", FloorMemory)->Unit(benchmark::kMicrosecond);
   benchmark::RegisterBenchmark("GetPicture/file/best", GetPictureFile)
       ->Unit(benchmark::kMicrosecond);
