@@ -2,8 +2,6 @@
 
 #include <atomic>
 
-#include "winapi/winapi.h"
-
 namespace {
 
 // Relaxed atomics: probes on different threads may overlap, and each export works from the
@@ -14,8 +12,7 @@ std::atomic<int32_t> probed_height{0};
 // One read of the header into a zeroed buffer. A short file is not a QLM image: without this
 // check an empty file would probe as a 0 x 0 picture and be claimed by the format query.
 bool ReadFileHeader(const char* fileName, unsigned char header[kQlmHeaderLength]) {
-  HANDLE file = CreateFileA(fileName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = OpenQlmFile(fileName);
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD got = 0;
   BOOL read = ReadFile(file, header, kQlmHeaderLength, &got, nullptr);
@@ -28,6 +25,11 @@ int32_t ReadU16BigEndian(const unsigned char* bytes) {
 }
 
 }  // namespace
+
+HANDLE OpenQlmFile(const char* fileName) {
+  return CreateFileA(fileName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
 
 int32_t ProbeHeader(const char* fileName, const unsigned char* headBytes,
                     QlmDimensions* dimensions) {

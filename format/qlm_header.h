@@ -13,6 +13,8 @@
 
 #include <stdint.h>
 
+#include "winapi/winapi.h"
+
 // Offset of the first pixel word; also what a successful probe returns.
 constexpr int32_t kQlmHeaderLength = 4;
 // The largest width and height, inclusive. It keeps every size product small: at most
@@ -34,6 +36,10 @@ struct QlmDimensions {
 // bytes, yields 0 and stores nothing.
 int32_t ProbeHeader(const char* fileName, const unsigned char* headBytes,
                     QlmDimensions* dimensions);
+
+// Opens a QLM file for reading as the probe does, sharing it with other readers; gives
+// INVALID_HANDLE_VALUE when it cannot be opened.
+HANDLE OpenQlmFile(const char* fileName);
 
 // The pair stored by the most recent probe in any thread; 0 before the first.
 int32_t ProbedWidth();

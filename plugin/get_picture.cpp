@@ -42,11 +42,6 @@ int Finish(Decode* decode, int result, HLOCAL* infoHandleOut, HLOCAL* pixelHandl
   return result;
 }
 
-HANDLE OpenForReading(const char* fileName) {
-  return CreateFileA(fileName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                     FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
 // Checks the whole file size, high part included (a file of 4 GiB + n bytes is not one of n
 // bytes), and leaves the position at the first pixel word.
 bool SeekToPixels(HANDLE file, int32_t fileSize) {
@@ -122,7 +117,7 @@ extern "C" int WINAPI GetPicture(char* source, long length, unsigned int flags,
 
   const unsigned char* cursor = reinterpret_cast<unsigned char*>(source) + kQlmHeaderLength;
   if (!memory) {
-    decode.file = OpenForReading(source);
+    decode.file = OpenQlmFile(source);
     if (decode.file == INVALID_HANDLE_VALUE) {
       return Finish(&decode, kSpiCannotOpen, infoHandleOut, pixelHandleOut);
     }
