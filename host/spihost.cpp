@@ -183,9 +183,15 @@ int RunCheck(const SpiPlugin& plugin, const std::vector<std::string>& files) {
 
 int WINAPI ShowProgress(int numerator, int denominator, long /*lData*/) {
   const int kWidth = 40;
-  int done = denominator > 0 ? (numerator + 1) * kWidth / denominator : kWidth;
-  fprintf(stderr, "\r[%.*s%*s] %3d%%", done, "########################################",
-          kWidth - done, "", denominator > 0 ? (numerator + 1) * 100 / denominator : 100);
+  static int shown = -1;  // the percentage on screen; redrawn only when it changes
+  int percent = denominator > 0 ? (numerator + 1) * 100 / denominator : 100;
+  if (numerator == 0) shown = -1;
+  if (percent != shown) {
+    int done = percent * kWidth / 100;
+    fprintf(stderr, "\r[%.*s%*s] %3d%%", done, "########################################",
+            kWidth - done, "", percent);
+    shown = percent;
+  }
   if (numerator + 1 == denominator) fputc('\n', stderr);
   return 0;
 }
