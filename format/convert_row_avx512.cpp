@@ -1,12 +1,13 @@
 // AVX-512 kernel: 32 pixels a step, including the last, partial one. Compiled with
 // -mavx512f -mavx512bw -mavx512vbmi and nothing else is.
 //
-// Blue, green and red are widened as in the SSSE3 kernel, into two 64-byte vectors; one
+// Blue, green and red are widened as convert_row_layout.h says, into two 64-byte vectors; one
 // two-source byte permutation per 64 output bytes then lays them out. Masked loads and stores
 // take the row's end, and never touch memory outside it.
 #include <immintrin.h>
 
 #include "format/convert_row.h"
+#include "format/convert_row_layout.h"
 
 namespace {
 
@@ -25,15 +26,15 @@ void ConvertStep(const unsigned char* source, int32_t count, unsigned char* dest
                  __m512i firstPlacement, __m512i secondPlacement) {
   const __mmask32 words = count == 32 ? ~__mmask32{0} : (__mmask32{1} << count) - 1;
   __m512i w = _mm512_maskz_loadu_epi16(words, source);
-  __m512i blue =
-      _mm512_mulhi_epu16(_mm512_and_si512(w, _mm512_set1_epi16(0x3E00)), _mm512_set1_epi16(1056));
-  __m512i green =
-      _mm512_mullo_epi16(_mm512_and_si512(w, _mm512_set1_epi16(0x00F8)), _mm512_set1_epi16(264));
-  __m512i blueGreen =
-      _mm512_or_si512(blue, _mm512_and_si512(green, _mm512_set1_epi16(static_cast<short>(0xFF00))));
-  __m512i red = _mm512_or_si512(
-      _mm512_mullo_epi16(_mm512_and_si512(w, _mm512_set1_epi16(7)), _mm512_set1_epi16(33)),
-      _mm512_and_si512(_mm512_srli_epi16(w, 11), _mm512_set1_epi16(0x18)));
+  __m512i blue = _mm512_mulhi_epu16(_mm512_and_si512(w, _mm512_set1_epi16(kBlueField)),
+                                    _mm512_set1_epi16(kBlueScale));
+  __m512i green = _mm512_mullo_epi16(_mm512_and_si512(w, _mm512_set1_epi16(kGreenField)),
+                                     _mm512_set1_epi16(kGreenScale));
+  __m512i blueGreen = _mm512_or_si512(blue, _mm512_and_si512(green, _mm512_set1_epi16(kHighByte)));
+  __m512i red =
+      _mm512_or_si512(_mm512_mullo_epi16(_mm512_and_si512(w, _mm512_set1_epi16(kRedLowField)),
+                                         _mm512_set1_epi16(kRedScale)),
+                      _mm512_and_si512(_mm512_srli_epi16(w, 11), _mm512_set1_epi16(kRedTopInLow)));
   __m512i first = _mm512_permutex2var_epi8(blueGreen, firstPlacement, red);
   __m512i second = _mm512_permutex2var_epi8(blueGreen, secondPlacement, red);
   const int32_t bytes = 3 * count;
