@@ -1,10 +1,8 @@
 // Decodes on several threads at once give the bytes one thread gives. Each export works from
 // the dimensions its own probe read, so overlapping calls cannot mix up their pictures; run
 // under ThreadSanitizer this also shows the module shares no unguarded state.
-#include <stdio.h>
-#include <stdlib.h>
-#include <unistd.h>
 
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -13,20 +11,21 @@
 
 #include "host/plugin_loader.h"
 #include "tests/conformance/qlm_fixture.h"
+#include "tests/scratch_file.h"
 
 namespace {
 
 struct Picture {
   int width, height;
   std::vector<unsigned char> image;
-  std::string path;
+  std::unique_ptr<ScratchFile> file;
   std::vector<unsigned char> pixels;  // what one thread decodes
 };
 
 // Decodes one picture; returns the pixel block's bytes, or nothing on failure.
 std::vector<unsigned char> Decode(const SpiPlugin& plugin, Picture* picture, bool memory) {
   HLOCAL info = nullptr, pixels = nullptr;
-  char* source = memory ? reinterpret_cast<char*>(picture->image.data()) : &picture->path[0];
+  char* source = memory ? reinterpret_cast<char*>(picture->image.data()) : picture->file->name();
   int result = plugin.GetPicture(source, static_cast<long>(picture->image.size()), memory ? 1 : 0,
                                  &info, &pixels, nullptr, 0);
   std::vector<unsigned char> bytes;
@@ -46,14 +45,9 @@ TEST(Concurrency, ThreadsDecodingDifferentPicturesGetTheSingleThreadBytes) {
   const int shapes[][2] = {{512, 3}, {3, 200}, {97, 61}, {256, 256}, {1, 1}, {0, 9}};
   std::vector<Picture> pictures;
   for (const auto& shape : shapes) {
-    Picture picture{shape[0], shape[1], fixture::MakeQlm(shape[0], shape[1]), "", {}};
-    char pattern[] = "/tmp/spiqlm-threads-XXXXXX";
-    int fd = mkstemp(pattern);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(write(fd, picture.image.data(), picture.image.size()), ssize_t(picture.image.size()));
-    close(fd);
-    picture.path = pattern;
-    pictures.push_back(picture);
+    Picture picture{shape[0], shape[1], fixture::MakeQlm(shape[0], shape[1]), nullptr, {}};
+    picture.file = std::make_unique<ScratchFile>(picture.image);
+    pictures.push_back(std::move(picture));
   }
   for (Picture& picture : pictures) {
     picture.pixels = Decode(plugin, &picture, true);
@@ -71,17 +65,16 @@ TEST(Concurrency, ThreadsDecodingDifferentPicturesGetTheSingleThreadBytes) {
         bool memory = (t + round) % 2 == 0;
         if (Decode(plugin, &picture, memory) != picture.pixels) ++mismatches[size_t(t)];
         PictureInfo info;
-        int result = plugin.GetPictureInfo(&picture.path[0], 0, 0, &info);
+        int result = plugin.GetPictureInfo(picture.file->name(), 0, 0, &info);
         if (result != 0 || info.width != picture.width || info.height != picture.height) {
           ++mismatches[size_t(t)];
         }
-        if (plugin.IsSupported(&picture.path[0], 0) != 1) ++mismatches[size_t(t)];
+        if (plugin.IsSupported(picture.file->name(), 0) != 1) ++mismatches[size_t(t)];
       }
     });
   }
   for (std::thread& thread : threads) thread.join();
   for (int t = 0; t < kThreads; ++t) EXPECT_EQ(mismatches[size_t(t)], 0) << "thread " << t;
-  for (Picture& picture : pictures) remove(picture.path.c_str());
   UnloadPlugin(&plugin);
 }
 

@@ -11,6 +11,7 @@
 
 #include "host/plugin_loader.h"
 #include "tests/conformance/qlm_fixture.h"
+#include "tests/scratch_file.h"
 #include "winapi/winapi_testing.h"
 
 namespace {
@@ -50,24 +51,16 @@ class FailurePaths : public testing::Test {
   void SetUp() override {
     std::string error;
     ASSERT_TRUE(LoadPlugin(SPIQLM_MODULE, Lookup::kByName, &plugin_, &error)) << error;
-    image_ = fixture::MakeQlm(5, 3);
-    char pattern[] = "/tmp/spiqlm-failure-XXXXXX";
-    int fd = mkstemp(pattern);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(write(fd, image_.data(), image_.size()), ssize_t(image_.size()));
-    close(fd);
-    path_ = pattern;
   }
   void TearDown() override {
     for (WinOp op : kFallibleOps) WinFailNth(op, 0);
-    remove(path_.c_str());
     UnloadPlugin(&plugin_);
   }
 
   int Decode(bool memory, int cancelAt = -1) {
     info_ = pixels_ = nullptr;
     cancel_at_ = cancelAt;
-    char* source = memory ? reinterpret_cast<char*>(image_.data()) : &path_[0];
+    char* source = memory ? reinterpret_cast<char*>(image_.data()) : file_.name();
     return plugin_.GetPicture(source, long(image_.size()), memory ? 1 : 0, &info_, &pixels_,
                               Progress, reinterpret_cast<intptr_t>(this));
   }
@@ -80,14 +73,14 @@ class FailurePaths : public testing::Test {
   static int WINAPI Progress(int numerator, int, long lData) {
     auto* self = reinterpret_cast<FailurePaths*>(lData);
     if (self->shrink_) {
-      EXPECT_EQ(truncate(self->path_.c_str(), 4 + 10 + 5), 0);
+      EXPECT_EQ(truncate(self->file_.path(), 4 + 10 + 5), 0);
     }
     return numerator == self->cancel_at_ ? 1 : 0;
   }
 
   SpiPlugin plugin_;
-  std::vector<unsigned char> image_;
-  std::string path_;
+  std::vector<unsigned char> image_ = fixture::MakeQlm(5, 3);
+  ScratchFile file_{image_};
   HLOCAL info_ = nullptr;
   HLOCAL pixels_ = nullptr;
   int cancel_at_ = -1;
@@ -181,7 +174,7 @@ TEST_F(FailurePaths, CancellationKeepsOnlyTheBlocks) {
 
 TEST_F(FailurePaths, FileModeReportsShortageBeforeWrongSize) {
   image_.push_back(0);
-  FILE* file = fopen(path_.c_str(), "ab");
+  FILE* file = fopen(file_.path(), "ab");
   ASSERT_NE(file, nullptr);
   fputc(0, file);
   fclose(file);

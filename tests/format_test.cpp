@@ -1,7 +1,5 @@
 // The format core called directly: header probe, pixel conversion, bitmap layout.
-#include <stdio.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -12,29 +10,10 @@
 #include "format/qlm_bitmap.h"
 #include "format/qlm_header.h"
 #include "plugin/spi_result.h"
+#include "tests/scratch_file.h"
 #include "winapi/winapi_testing.h"
 
 namespace {
-
-class ScratchFile {
- public:
-  explicit ScratchFile(const std::vector<unsigned char>& bytes) {
-    char pattern[] = "/tmp/spiqlm-format-XXXXXX";
-    int fd = mkstemp(pattern);
-    path_ = pattern;
-    if (fd >= 0) {
-      if (!bytes.empty()) {
-        EXPECT_EQ(write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
-      }
-      close(fd);
-    }
-  }
-  ~ScratchFile() { remove(path_.c_str()); }
-  const char* path() const { return path_.c_str(); }
-
- private:
-  std::string path_;
-};
 
 struct HeaderCase {
   unsigned char bytes[4];
@@ -61,7 +40,8 @@ TEST(ProbeHeader, ParsesAndLimitsHeadBytesAndFiles) {
 
     // The same header as a file, followed by a wrong amount of pixel data: the probe does not
     // look at the size.
-    ScratchFile file({c.bytes[0], c.bytes[1], c.bytes[2], c.bytes[3], 0x12});
+    ScratchFile file(
+        std::vector<unsigned char>{c.bytes[0], c.bytes[1], c.bytes[2], c.bytes[3], 0x12});
     returned = {-1, -1};
     EXPECT_EQ(ProbeHeader(file.path(), nullptr, &returned), c.result);
     EXPECT_EQ(returned.width, c.width);
@@ -79,9 +59,9 @@ TEST(ProbeHeader, ReadsOnlyFourHeadBytes) {
 
 TEST(ProbeHeader, UnreadableOrShortFilesAreRejectedAndLeaveThePair) {
   const unsigned char known[4] = {0x00, 0x07, 0x00, 0x09};
-  ScratchFile empty({});
-  ScratchFile three({0x00, 0x01, 0x00});
-  ScratchFile four({0x00, 0x01, 0x00, 0x02});
+  ScratchFile empty(nullptr, 0);
+  ScratchFile three(std::vector<unsigned char>{0x00, 0x01, 0x00});
+  ScratchFile four(std::vector<unsigned char>{0x00, 0x01, 0x00, 0x02});
   const char* rejected[] = {"/nonexistent/picture.qlm", "", "/tmp", empty.path(), three.path()};
   for (const char* name : rejected) {
     SCOPED_TRACE(name);
@@ -101,7 +81,7 @@ TEST(ProbeHeader, UnreadableOrShortFilesAreRejectedAndLeaveThePair) {
 }
 
 TEST(ProbeHeader, OpensOnceReadsOnceClosesOnce) {
-  ScratchFile file({0x00, 0x01, 0x00, 0x01, 0xFF, 0xFF});
+  ScratchFile file(std::vector<unsigned char>{0x00, 0x01, 0x00, 0x01, 0xFF, 0xFF});
   WinResetCalls();
   EXPECT_EQ(ProbeHeader(file.path(), nullptr, nullptr), 4);
   EXPECT_EQ(WinCalls(kWinOpCreateFile), 1);

@@ -11,6 +11,7 @@
 
 #include "host/plugin_loader.h"
 #include "tests/conformance/qlm_fixture.h"
+#include "tests/scratch_file.h"
 #include "winapi/winapi_testing.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -31,23 +32,8 @@ class Robustness : public testing::Test {
   void SetUp() override {
     std::string error;
     ASSERT_TRUE(LoadPlugin(SPIQLM_MODULE, Lookup::kByName, &plugin_, &error)) << error;
-    char pattern[] = "/tmp/spiqlm-robust-XXXXXX";
-    int fd = mkstemp(pattern);
-    ASSERT_GE(fd, 0);
-    close(fd);
-    path_ = pattern;
   }
-  void TearDown() override {
-    remove(path_.c_str());
-    UnloadPlugin(&plugin_);
-  }
-
-  void WriteFile(const unsigned char* bytes, size_t size) {
-    FILE* file = fopen(path_.c_str(), "wb");
-    ASSERT_NE(file, nullptr);
-    ASSERT_EQ(fwrite(bytes, 1, size, file), size);
-    fclose(file);
-  }
+  void TearDown() override { UnloadPlugin(&plugin_); }
 
   // Decodes and frees; returns the result. Nothing may be left but on 0.
   int Decode(char* source, long length, unsigned int flags) {
@@ -61,7 +47,7 @@ class Robustness : public testing::Test {
   }
 
   SpiPlugin plugin_;
-  std::string path_;
+  ScratchFile file_{nullptr, 0};
 };
 
 struct Shape {
@@ -101,11 +87,11 @@ TEST_F(Robustness, EveryLengthOfAFileButTheExactOneIsRefused) {
     std::vector<unsigned char> image = fixture::MakeQlm(shape.width, shape.height);
     const long exact = static_cast<long>(image.size());
     image.push_back(0xAB);
-    WriteFile(image.data(), image.size());
+    file_.Write(image.data(), image.size());
     long files = WinLiveFiles(), blocks = WinLiveBlocks();
     for (long length = exact + 1; length >= 0; --length) {
-      ASSERT_EQ(truncate(path_.c_str(), length), 0);
-      ASSERT_EQ(Decode(&path_[0], 0, 0), length == exact ? 0 : 2) << "length " << length;
+      ASSERT_EQ(truncate(file_.path(), length), 0);
+      ASSERT_EQ(Decode(file_.name(), 0, 0), length == exact ? 0 : 2) << "length " << length;
       ASSERT_EQ(WinLiveFiles(), files);
       ASSERT_EQ(WinLiveBlocks(), blocks);
       ++tried;
@@ -123,24 +109,25 @@ TEST_F(Robustness, ExtremeHeadersThroughEveryExport) {
       std::vector<unsigned char> image = fixture::MakeQlm(width, height);
       // Rejected headers come with a few bytes of pixel data all the same.
       if (!valid) image.resize(image.size() + 64, 0x55);
-      WriteFile(image.data(), image.size());
+      file_.Write(image.data(), image.size());
       char* memory = reinterpret_cast<char*>(image.data());
       const long length = static_cast<long>(image.size());
       long files = WinLiveFiles(), blocks = WinLiveBlocks();
       EXPECT_EQ(Decode(memory, length, 1), valid ? 0 : 2);
-      EXPECT_EQ(Decode(&path_[0], 0, 0), valid ? 0 : 2);
+      EXPECT_EQ(Decode(file_.name(), 0, 0), valid ? 0 : 2);
       PictureInfo info;
       for (bool inMemory : {true, false}) {
         int result = inMemory ? plugin_.GetPictureInfo(memory, length, 1, &info)
-                              : plugin_.GetPictureInfo(&path_[0], 0, 0, &info);
+                              : plugin_.GetPictureInfo(file_.name(), 0, 0, &info);
         EXPECT_EQ(result, valid ? 0 : 2);
         if (valid) {
           EXPECT_EQ(info.width, width);
           EXPECT_EQ(info.height, height);
         }
       }
-      EXPECT_EQ(plugin_.IsSupported(&path_[0], 0), valid ? 1 : 0);
-      EXPECT_EQ(plugin_.IsSupported(&path_[0], reinterpret_cast<uintptr_t>(memory)), valid ? 1 : 0);
+      EXPECT_EQ(plugin_.IsSupported(file_.name(), 0), valid ? 1 : 0);
+      EXPECT_EQ(plugin_.IsSupported(file_.name(), reinterpret_cast<uintptr_t>(memory)),
+                valid ? 1 : 0);
       EXPECT_EQ(WinLiveFiles(), files);
       EXPECT_EQ(WinLiveBlocks(), blocks);
     }

@@ -9,19 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/scratch_file.h"
 #include "winapi/winapi.h"
 #include "winapi/winapi_testing.h"
 
 namespace {
-
-std::string MakeFile(const std::string& content) {
-  char pattern[] = "/tmp/spiqlm-winapi-XXXXXX";
-  int fd = mkstemp(pattern);
-  EXPECT_GE(fd, 0);
-  EXPECT_EQ(write(fd, content.data(), content.size()), ssize_t(content.size()));
-  close(fd);
-  return pattern;
-}
 
 HANDLE OpenRead(const char* name) {
   return CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -108,8 +100,8 @@ TEST(Files, UnopenableNamesGiveInvalidHandle) {
 }
 
 TEST(Files, RefusesWhatItDoesNotProvide) {
-  std::string path = MakeFile("abc");
-  const char* name = path.c_str();
+  ScratchFile scratch("abc", 3);
+  const char* name = scratch.path();
   int security = 0;
   HANDLE self = reinterpret_cast<HANDLE>(&security);
   const struct {
@@ -137,11 +129,11 @@ TEST(Files, RefusesWhatItDoesNotProvide) {
   EXPECT_EQ(SetFilePointer(file, 0, nullptr, 7), INVALID_SET_FILE_POINTER) << "no such method";
   EXPECT_EQ(SetFilePointer(file, -1, nullptr, FILE_CURRENT), 1u) << "back one from offset 2";
   CloseHandle(file);
-  remove(name);
 }
 
 TEST(Files, ReadDeliversUpToTheCountAndFewerOnlyAtTheEnd) {
-  std::string path = MakeFile("abcdefg");
+  ScratchFile scratch("abcdefg", 7);
+  const std::string path = scratch.path();
   HANDLE file = OpenRead(path.c_str());
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
   EXPECT_EQ(WinLiveFiles(), 1);
@@ -158,11 +150,11 @@ TEST(Files, ReadDeliversUpToTheCountAndFewerOnlyAtTheEnd) {
   EXPECT_EQ(CloseHandle(file), FALSE) << "a closed handle is gone";
   EXPECT_EQ(ReadFile(file, buffer, 1, &got, nullptr), FALSE);
   EXPECT_EQ(WinLiveFiles(), 0);
-  remove(path.c_str());
 }
 
 TEST(Files, SetFilePointerSplitsPositionsAtFourGiB) {
-  std::string path = MakeFile("0123456789");
+  ScratchFile scratch("0123456789", 10);
+  const std::string path = scratch.path();
   const long long huge = (1LL << 32) + 6;
   ASSERT_EQ(truncate(path.c_str(), huge), 0);
   HANDLE file = OpenRead(path.c_str());
@@ -186,7 +178,6 @@ TEST(Files, SetFilePointerSplitsPositionsAtFourGiB) {
   EXPECT_EQ(high, 1);
   EXPECT_EQ(SetFilePointer(file, -1, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
   CloseHandle(file);
-  remove(path.c_str());
 }
 
 TEST(FailureInjection, FailsTheNthCallOnce) {
@@ -209,7 +200,8 @@ TEST(FailureInjection, FailsTheNthCallOnce) {
   LocalUnlock(block);
   LocalFree(block);
 
-  std::string path = MakeFile("xy");
+  ScratchFile scratch("xy", 2);
+  const std::string path = scratch.path();
   WinFailNth(kWinOpCreateFile, 1);
   EXPECT_EQ(OpenRead(path.c_str()), INVALID_HANDLE_VALUE);
   HANDLE file = OpenRead(path.c_str());
@@ -222,7 +214,6 @@ TEST(FailureInjection, FailsTheNthCallOnce) {
   WinFailNth(kWinOpSetFilePointer, 1);
   EXPECT_EQ(SetFilePointer(file, 0, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
   CloseHandle(file);
-  remove(path.c_str());
 
   long mallocs = WinLiveMallocs();
   WinFailNth(kWinOpMalloc, 1);
