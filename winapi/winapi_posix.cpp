@@ -163,7 +163,8 @@ DWORD WINAPI SetFilePointer(HANDLE handle, LONG distanceToMove, PLONG distanceTo
     default:
       return INVALID_SET_FILE_POINTER;
   }
-  off_t before = lseek(file->fd, 0, SEEK_CUR);
+  // Only a move without a high part can need undoing.
+  const off_t before = distanceToMoveHigh == nullptr ? lseek(file->fd, 0, SEEK_CUR) : 0;
   off_t after = lseek(file->fd, static_cast<off_t>(distance), whence);
   if (after < 0) return INVALID_SET_FILE_POINTER;
   uint64_t position = static_cast<uint64_t>(after);
