@@ -42,7 +42,7 @@ if(SPIQLM_TESTS)
   add_subdirectory(tests)
 endif()
 
-add_executable(spihost host/spihost.cpp host/bitmap_files.cpp)
+add_executable(spihost host/spihost.cpp host/files.cpp host/pictures.cpp)
 # The static library only for the conversion path this CPU will take, which spihost reports.
 target_link_libraries(spihost PRIVATE spiqlm_loader spiqlm_static)
 add_dependencies(spihost spiQLM)

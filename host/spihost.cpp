@@ -19,7 +19,8 @@
 #endif
 
 #include "format/convert_row.h"
-#include "host/bitmap_files.h"
+#include "host/files.h"
+#include "host/pictures.h"
 #include "host/plugin_loader.h"
 
 namespace {
@@ -207,8 +208,13 @@ int SaveDecoded(const SpiPlugin& plugin, HLOCAL info, HLOCAL pixels, const std::
   std::string why;
   if (header == nullptr || plugin.LocalSize(info) < 40 || (bits == nullptr && pixelBytes != 0)) {
     exit = Fail(kExitPluginFault, input, "the plug-in returned unusable blocks");
-  } else if (!WriteBmpFile(output, header, bits, pixelBytes, &why)) {
-    exit = Fail(kExitCannotWrite, output, "cannot write output: " + why);
+  } else {
+    std::vector<unsigned char> file;
+    if (!EncodeBitmap(DecodedBitmap{header, bits, pixelBytes}, ImageFormat::kBmp, &file, &why)) {
+      exit = Fail(kExitPluginFault, input, why);
+    } else if (!WriteFileAtomically(output, file, &why)) {
+      exit = Fail(kExitCannotWrite, output, "cannot write output: " + why);
+    }
   }
   if (header != nullptr) plugin.LocalUnlock(info);
   if (bits != nullptr) plugin.LocalUnlock(pixels);
@@ -256,16 +262,22 @@ int RunEncode(const Options& options) {
   if (options.files.size() != 1) return Usage("encode takes one picture");
   const std::string& input = options.files[0];
   if (!IsRegularFile(input)) return Fail(kExitCannotOpen, input, SpiResultText(kSpiCannotOpen));
-  RgbPicture picture;
+  Picture picture;
   std::string why;
-  if (!ReadRgbPicture(input, &picture, &why)) return Fail(kExitBadInput, input, why);
+  std::vector<unsigned char> bytes;
+  if (!ReadWholeFile(input, 0, &bytes)) {
+    return Fail(kExitBadInput, input, "cannot read file");
+  }
+  if (!ReadPicture(bytes.data(), bytes.size(), &picture, &why)) {
+    return Fail(kExitBadInput, input, why);
+  }
   if (picture.width > 512 || picture.height > 512) {
     return Fail(kExitBadInput, input,
                 "picture is " + std::to_string(picture.width) + " x " +
                     std::to_string(picture.height) + "; a QLM image holds at most 512 x 512");
   }
   std::string output = options.output.empty() ? WithExtension(input, ".qlm") : options.output;
-  if (!WriteQlmFile(output, picture, &why)) {
+  if (!WriteFileAtomically(output, EncodeQlm(picture, false), &why)) {
     return Fail(kExitCannotWrite, output, "cannot write output: " + why);
   }
   printf("%s: wrote %s (%d x %d)\n", input.c_str(), output.c_str(), picture.width, picture.height);
