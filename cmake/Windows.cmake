@@ -13,22 +13,29 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   # linker writes) run on an 80386. Hence no cmov or multi-byte nop (Pentium Pro), no bswap,
   # xadd or cmpxchg (486), no MMX or SSE; cpuid runs only once the flags register shows it
   # exists. Tuning stays for today's CPUs. The kernels add their own instruction sets.
-  set(SPIQLM_ARCH_COMPILE_FLAGS -march=i386 -mtune=generic)
+  # No unwind tables: 32-bit exceptions walk a chain of records on the stack, not tables, and
+  # these would need libgcc's frame registration at start-up.
+  set(SPIQLM_ARCH_COMPILE_FLAGS -march=i386 -mtune=generic -fno-asynchronous-unwind-tables
+    -fno-unwind-tables)
 else()
   set(SPIQLM_ARCH amd64)
   set(SPIQLM_ENTRY DllEntry)
   set(SPIQLM_ARCH_LINK_FLAGS)
-  set(SPIQLM_ARCH_COMPILE_FLAGS)
+  # Unwind data for every function (.pdata and .xdata, read by Windows itself): a host's C++
+  # exception from the progress callback unwinds through the module, and debuggers and crash
+  # dumps walk the stack through it. With -fno-exceptions no function has a handler, so no
+  # personality routine, and no import, comes with them.
+  set(SPIQLM_ARCH_COMPILE_FLAGS -fasynchronous-unwind-tables)
 endif()
 
 add_library(spiQLM SHARED ${SPIQLM_FORMAT_SOURCES} ${SPIQLM_PLUGIN_SOURCES}
   plugin/dll_entry.cpp spiQLM.def)
 set_target_properties(spiQLM PROPERTIES PREFIX "" SUFFIX ".spi")
 target_include_directories(spiQLM PRIVATE ${CMAKE_SOURCE_DIR})
-# No unwind tables, stack protector or C++ runtime: nothing that would pull in libgcc or
-# libstdc++ DLLs or start-up code.
+# No stack protector or C++ runtime: nothing that would pull in libgcc or libstdc++ DLLs or
+# start-up code.
 target_compile_options(spiQLM PRIVATE ${SPIQLM_MODULE_FLAGS} ${SPIQLM_ARCH_COMPILE_FLAGS}
-  -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-stack-protector -fno-ident)
+  -fno-stack-protector -fno-ident)
 target_link_options(spiQLM PRIVATE -nostdlib -nostartfiles -Wl,--entry=${SPIQLM_ENTRY}
   -Wl,--dynamicbase -Wl,--nxcompat -Wl,--no-insert-timestamp -s ${SPIQLM_ARCH_LINK_FLAGS}
   -Wl,-Map=${CMAKE_BINARY_DIR}/spiQLM.map)
