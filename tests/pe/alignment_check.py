@@ -15,6 +15,11 @@ certain of. Two kinds can fault:
 
 VEX- and EVEX-encoded instructions other than the aligned moves take any address.
 
+In a 64-bit module no ymm or zmm register may be stored to or read from the stack either: with
+unwind data a 64-bit function cannot realign its frame, so its slots are 16-byte aligned only,
+and a compiler that emitted aligned moves for such spills would fault there. (32-bit kernels
+realign their frames.)
+
 usage: alignment_check.py OBJDUMP MODULE...
 Prints, for each module, what it checked, and every offending instruction; exits 1 if any.
 """
@@ -86,6 +91,7 @@ class Image:
     def __init__(self, path):
         pe = pefile.PE(path, fast_load=True)
         base = pe.OPTIONAL_HEADER.ImageBase
+        self.amd64 = pe.FILE_HEADER.Machine == pefile.MACHINE_TYPE['IMAGE_FILE_MACHINE_AMD64']
         self.data = []
         for section in pe.sections:
             flags = section.Characteristics
@@ -103,7 +109,11 @@ class Image:
         return None
 
 
-def classify(mnemonic, operand_text, image):
+STACK = re.compile(r'\(%[re](sp|bp)\)$')
+WIDE_REGISTER = re.compile(r'%[yz]mm\d+')
+
+
+def classify(mnemonic, operand_text, image, wide_spills_allowed=True):
     """What one instruction means for alignment: (kind, problem or None).
 
     kind is 'scalar' (no vector register), 'register' (vector registers only), 'memory'
@@ -121,6 +131,9 @@ def classify(mnemonic, operand_text, image):
     memory = memory_operand(operands)
     if memory is None:
         return 'register', None
+    wide = any(WIDE_REGISTER.search(op) for op in operands)
+    if wide and not wide_spills_allowed and STACK.search(memory):
+        return 'memory', 'ymm or zmm register on the stack: a 64-bit frame with unwind data is 16-byte aligned only'
     legacy = not mnemonic.startswith(('v', 'k'))
     if not legacy or mnemonic in NARROW_OR_UNALIGNED or SCALAR.match(mnemonic):
         return 'memory', None
@@ -139,6 +152,7 @@ def classify(mnemonic, operand_text, image):
 def check_module(objdump, path):
     """Prints what was checked in one module; returns the number of offending instructions."""
     image = Image(path)
+    wide_spills_allowed = not image.amd64
     listing = subprocess.run([objdump, '-d', '-w', '--no-show-raw-insn', path], check=True,
                              capture_output=True, text=True).stdout
     counts = {'scalar': 0, 'register': 0, 'memory': 0, 'constant': 0}
@@ -148,7 +162,7 @@ def check_module(objdump, path):
         if not match:
             continue
         address, mnemonic, operands = match.groups()
-        kind, problem = classify(mnemonic, operands, image)
+        kind, problem = classify(mnemonic, operands, image, wide_spills_allowed)
         counts[kind] += 1
         if problem:
             offending.append('  %s: %s %s: %s' % (address, mnemonic, operands.strip(), problem))
