@@ -4,10 +4,10 @@
 // r12-r15, xmm6-xmm15) set from *load, stores what they hold once body returns into *after,
 // and returns body's result with the caller's own registers back in place.
 //
-// Its unwind data records only where it keeps the caller's registers, never the loaded values,
-// so when an exception travels from inside body to a catch inside body, the registers that
-// catch sees (and then returns with) are what the unwind data of the frames in between
-// restored. A frame without unwind data leaves the values its code put there.
+// When an exception thrown below body is caught inside body, the registers body then returns
+// with are what unwinding restored from the frames in between: the module's, for the registers
+// body does not save itself (and the body in unwind_test.cpp saves none). A frame without
+// unwind data leaves the values its own code put there.
 //
 // Registers: eight 64-bit general registers in the order above, then ten 16-byte xmm values.
 
