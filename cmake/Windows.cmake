@@ -61,5 +61,8 @@ spiqlm_warnings(spihost)
 
 if(SPIQLM_TESTS)
   enable_testing()
+  if(SPIQLM_ARCH STREQUAL amd64)
+    include(cmake/WindowsCappedModules.cmake)
+  endif()
   add_subdirectory(tests/windows)
 endif()

@@ -27,4 +27,31 @@ if(SPIQLM_ARCH STREQUAL amd64)
     COMMAND ${WINE} $<TARGET_FILE:unwind_test> spiQLM.spi
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
   set_tests_properties(wine_unwind_through_module PROPERTIES RESOURCE_LOCK wineprefix)
+
+  # The path the shipped module takes on this CPU, read from the module itself, and each path
+  # run through the conformance suite in a test copy held to it (cmake/WindowsCappedModules).
+  add_executable(path_probe path_probe.cpp)
+  target_include_directories(path_probe PRIVATE ${CMAKE_SOURCE_DIR})
+  target_link_libraries(path_probe PRIVATE spiqlm_convert)
+  target_link_options(path_probe PRIVATE -static)
+  spiqlm_warnings(path_probe)
+  set(CHOSEN ${PYTHON} ${CMAKE_SOURCE_DIR}/tests/pe/chosen_path.py ${CMAKE_OBJDUMP})
+  add_test(NAME wine_chosen_path
+    COMMAND ${CHOSEN} ${CMAKE_BINARY_DIR}/spiQLM.map "$<TARGET_OBJECTS:spiQLM>" ${WINE}
+      $<TARGET_FILE:path_probe> spiQLM.spi
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
+  set(wine_tests wine_chosen_path)
+  foreach(path IN LISTS SPIQLM_CAPPED_PATHS)
+    set(module capped/${path}/spiQLM.spi)
+    add_test(NAME wine_chosen_path_${path}
+      COMMAND ${CHOSEN} ${CMAKE_BINARY_DIR}/capped/${path}/spiQLM.map
+        "$<TARGET_OBJECTS:spiQLM_${path}>" ${WINE} $<TARGET_FILE:path_probe> ${module} ${path}
+      WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
+    set_tests_properties(wine_chosen_path_${path} PROPERTIES SKIP_RETURN_CODE 77)
+    add_test(NAME wine_conformance_${path}
+      COMMAND ${WINE} $<TARGET_FILE:conformance> ${module}
+      WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
+    list(APPEND wine_tests wine_chosen_path_${path} wine_conformance_${path})
+  endforeach()
+  set_tests_properties(${wine_tests} PROPERTIES RESOURCE_LOCK wineprefix)
 endif()
