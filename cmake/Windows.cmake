@@ -59,6 +59,8 @@ target_link_libraries(spihost PRIVATE spiqlm_loader spiqlm_convert)
 target_link_options(spihost PRIVATE -static)
 spiqlm_warnings(spihost)
 
+include(cmake/WindowsRelease.cmake)
+
 if(SPIQLM_TESTS)
   enable_testing()
   if(SPIQLM_ARCH STREQUAL amd64)

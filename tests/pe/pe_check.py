@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Reads a built spiQLM.spi back and checks what a host and Windows rely on.
 
-usage: pe_check.py MODULE i386|amd64 OBJDUMP
+usage: pe_check.py MODULE i386|amd64 OBJDUMP VERSION HOST
+  VERSION  the project's version (major.minor.patch); HOST the spihost.exe of the same build
 """
+import os
 import re
 import subprocess
 import sys
@@ -10,7 +12,7 @@ import unittest
 
 import pefile
 
-MODULE, ARCH, OBJDUMP = sys.argv[1], sys.argv[2], sys.argv[3]
+MODULE, ARCH, OBJDUMP, VERSION, HOST = sys.argv[1:6]
 
 EXPORTS = {1: 'GetPicture', 2: 'GetPreview', 3: 'GetPictureInfo', 4: 'GetPluginInfo',
            5: 'IsSupported'}
@@ -150,6 +152,44 @@ class UnwindData(unittest.TestCase):
                                 '%#x begins no RUNTIME_FUNCTION' % target)
         print('\n  %d RUNTIME_FUNCTION entries; %d function starts and %d import thunks '
               'checked' % (len(self.functions), len(targets), len(thunks)), file=sys.stderr)
+
+
+class VersionResource(unittest.TestCase):
+    """What Windows' file properties and viewers' plug-in lists show, in both files."""
+
+    def expected(self, path):
+        common = {'FileVersion': VERSION, 'ProductVersion': VERSION, 'ProductName': 'spiQLM'}
+        if path == MODULE:
+            common.update(FileDescription='Quillmere to DIB filter', InternalName='spiQLM',
+                          OriginalFilename=os.path.basename(MODULE))
+        else:
+            common.update(FileDescription='spiQLM command-line host', InternalName='spihost',
+                          OriginalFilename=os.path.basename(HOST))
+        return common
+
+    def test_strings_and_numbers(self):
+        numbers = [int(part) for part in VERSION.split('.')] + [0]
+        packed = ((numbers[0] << 16) | numbers[1], (numbers[2] << 16) | numbers[3])
+        for path, file_type in ((MODULE, 2), (HOST, 1)):  # VFT_DLL, VFT_APP
+            with self.subTest(file=path):
+                pe = pefile.PE(path)
+                self.assertTrue(hasattr(pe, 'VS_FIXEDFILEINFO'), 'no version resource')
+                fixed = pe.VS_FIXEDFILEINFO[0]
+                self.assertEqual(fixed.Signature, 0xFEEF04BD)
+                self.assertEqual((fixed.FileVersionMS, fixed.FileVersionLS), packed)
+                self.assertEqual((fixed.ProductVersionMS, fixed.ProductVersionLS), packed)
+                self.assertEqual(fixed.FileType, file_type)
+                tables, translations = [], []
+                for info in pe.FileInfo[0]:
+                    if info.Key == b'StringFileInfo':
+                        tables += info.StringTable
+                    elif info.Key == b'VarFileInfo':
+                        translations += [var.entry for var in info.Var]
+                self.assertEqual([t.LangID for t in tables], [b'040904B0'])
+                strings = {k.decode(): v.decode() for k, v in tables[0].entries.items()}
+                self.assertEqual(strings, self.expected(path))
+                self.assertEqual(translations, [{b'Translation': '0x0409 0x04b0'}])
+                print('\n  %s: %s' % (path, strings), file=sys.stderr)
 
 
 if __name__ == '__main__':

@@ -55,3 +55,10 @@ if(SPIQLM_ARCH STREQUAL amd64)
   endforeach()
   set_tests_properties(${wine_tests} PROPERTIES RESOURCE_LOCK wineprefix)
 endif()
+
+# The release archive, made as README.md says, holds the module, spihost.exe and README.txt.
+add_test(NAME release_archive
+  COMMAND ${PYTHON} ${CMAKE_SOURCE_DIR}/tests/pe/archive_check.py ${CMAKE_CPACK_COMMAND}
+    ${CMAKE_BINARY_DIR}/CPackConfig.cmake ${CMAKE_BINARY_DIR}/archive-test
+    ${SPIQLM_ARCHIVE_NAME} $<TARGET_FILE:spiQLM> $<TARGET_FILE:spihost>
+    ${CMAKE_BINARY_DIR}/generated/README.txt ${SPIQLM_LICENSE})
