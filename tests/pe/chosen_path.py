@@ -48,7 +48,7 @@ def section_address(map_path, section):
 
 def main(argv):
     if len(argv) not in (8, 9):
-        print(__doc__.strip().splitlines()[4], file=sys.stderr)
+        print(next(l for l in __doc__.splitlines() if l.startswith('usage:')), file=sys.stderr)
         return 2
     objdump, map_path, objects, wine, prefix, probe, module = argv[1:8]
     expected = argv[8] if len(argv) == 9 else None
