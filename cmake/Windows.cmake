@@ -9,8 +9,8 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   set(SPIQLM_ENTRY _DllEntry@12)
   set(SPIQLM_ARCH_LINK_FLAGS -Wl,--enable-stdcall-fixup)
   # Every CPU runs the code outside the kernels, so it is built for the oldest one a system
-  # that loads this DLL runs on: Windows 95 and NT 4.0 (subsystem version 4.0, which the
-  # linker writes) run on an 80386. Hence no cmov or multi-byte nop (Pentium Pro), no bswap,
+  # that loads this DLL runs on: Windows 95, which takes its subsystem version 4.0 (what the
+  # linker writes), runs on an 80386. Hence no cmov or multi-byte nop (Pentium Pro), no bswap,
   # xadd or cmpxchg (486), no MMX or SSE; cpuid runs only once the flags register shows it
   # exists. Tuning stays for today's CPUs. The kernels add their own instruction sets.
   # No unwind tables: 32-bit exceptions walk a chain of records on the stack, not tables, and
