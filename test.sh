@@ -7,8 +7,9 @@
 #   asan      the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer
 #   tsan      the concurrency test under ThreadSanitizer
 #   integer   the suite with the module's code under clang's -fsanitize=integer
-#   mingw32   spiQLM.spi: PE layout, then the DLL on an emulated i386 CPU
-#   mingw64   the 64-bit Windows build under wine64: conformance suite and host
+#   mingw32   spiQLM.spi: PE layout, then the DLL on an emulated i386 CPU; the win32 archive
+#   mingw64   the 64-bit Windows build under wine64: conformance suite on every path, host,
+#             exceptions through the DLL; the win64 archive
 #   fuzz      libFuzzer on every export (SPIQLM_FUZZ_SECONDS, default 60), then replay
 #   coverage  100% of the module's lines and branches, or the stage fails
 set -euo pipefail
@@ -32,6 +33,8 @@ stage tsan cmake --workflow --preset tsan
 stage integer cmake --workflow --preset integer
 stage mingw32 cmake --workflow --preset mingw32
 stage mingw64 cmake --workflow --preset mingw64
+# The path the 64-bit DLL and each of its capped test copies took, as the tests read it.
+grep -h 'the module chose' build/mingw64/Testing/Temporary/LastTest.log || true
 stage fuzz scripts/fuzz.sh "${SPIQLM_FUZZ_SECONDS:-60}"
 stage coverage scripts/coverage.sh
 printf '\nstages: %d passed, 0 failed\n' "$passed"

@@ -3,6 +3,12 @@
 // The SSSE3 kernel's steps on two groups of 16 pixels at once, one group in each 128-bit lane
 // (AVX2 shuffles stay within their lane). The lanes are filled and emptied by 128-bit loads and
 // stores rather than lane moves, which would compete with the shuffles for one execution port.
+//
+// The loop keeps every value in a register or reads it as an instruction's memory operand, and
+// never spills a ymm register: on 64-bit Windows, where unwind data rules out realigning the
+// frame, a spill slot is aligned to 16 bytes only. Hence the high reds reuse the low reds'
+// constants, and the shuffles are whole 32-byte constants the compiler can read from memory
+// when registers run short, rather than broadcasts it would have to keep.
 #include <immintrin.h>
 
 #include "format/convert_row.h"
@@ -25,15 +31,31 @@ __m256i Reds(__m256i low, __m256i high) {
   __m256i lowRed = _mm256_or_si256(
       _mm256_mullo_epi16(_mm256_and_si256(low, field), _mm256_set1_epi16(kRedScale)),
       _mm256_and_si256(_mm256_srli_epi16(low, 11), _mm256_set1_epi16(kRedTopInLow)));
-  __m256i highRed = _mm256_or_si256(
-      _mm256_mullo_epi16(_mm256_and_si256(high, field), _mm256_set1_epi16(kRedScale << 8)),
-      _mm256_and_si256(_mm256_srli_epi16(high, 3), _mm256_set1_epi16(kRedTopInHigh)));
+  __m256i highRed = _mm256_slli_epi16(
+      _mm256_or_si256(
+          _mm256_mullo_epi16(_mm256_and_si256(high, field), _mm256_set1_epi16(kRedScale)),
+          _mm256_and_si256(_mm256_srli_epi16(high, 11), _mm256_set1_epi16(kRedTopInLow))),
+      8);
   return _mm256_or_si256(lowRed, highRed);
 }
 
 // The same 16 shuffle indexes in both lanes.
-__m256i Shuffle(const signed char* indexes) {
-  return _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(indexes)));
+struct LaneShuffle {
+  signed char bytes[32];
+};
+
+constexpr LaneShuffle BothLanes(const signed char (&indexes)[16]) {
+  LaneShuffle shuffle{};
+  for (int i = 0; i < 32; ++i) shuffle.bytes[i] = indexes[i % 16];
+  return shuffle;
+}
+
+constexpr LaneShuffle kFirst = BothLanes(kPlaceFirst), kFirstRed = BothLanes(kPlaceFirstRed);
+constexpr LaneShuffle kMiddle = BothLanes(kPlaceMiddle), kMiddleRed = BothLanes(kPlaceMiddleRed);
+constexpr LaneShuffle kLast = BothLanes(kPlaceLast), kLastRed = BothLanes(kPlaceLastRed);
+
+__m256i Shuffle(const LaneShuffle& shuffle) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(shuffle.bytes));
 }
 
 __m256i LoadLanes(const __m128i* low, const __m128i* high) {
@@ -44,9 +66,9 @@ __m256i LoadLanes(const __m128i* low, const __m128i* high) {
 }  // namespace
 
 void ConvertRowAvx2(const unsigned char* source, int32_t width, unsigned char* destination) {
-  const __m256i first = Shuffle(kPlaceFirst), firstRed = Shuffle(kPlaceFirstRed);
-  const __m256i middle = Shuffle(kPlaceMiddle), middleRed = Shuffle(kPlaceMiddleRed);
-  const __m256i last = Shuffle(kPlaceLast), lastRed = Shuffle(kPlaceLastRed);
+  const __m256i first = Shuffle(kFirst), firstRed = Shuffle(kFirstRed);
+  const __m256i middle = Shuffle(kMiddle), middleRed = Shuffle(kMiddleRed);
+  const __m256i last = Shuffle(kLast), lastRed = Shuffle(kLastRed);
   int32_t k = 0;
   for (; k + 32 <= width; k += 32) {
     // Lane 0 carries pixels 0-15, lane 1 pixels 16-31: the A vector their first eight each.
