@@ -118,7 +118,8 @@ HLOCAL NewHandle(Block* block) {
 // Memory for a block or a malloc: guarded while guard pages are on, else from the heap.
 void* Allocate(size_t bytes, bool zero) {
   if (guard_pages) return GuardedAlloc(bytes);  // fresh mappings are zero
-  return zero ? calloc(bytes != 0 ? bytes : 1, 1) : malloc(bytes != 0 ? bytes : 1);
+  const size_t size = bytes != 0 ? bytes : 1;  // a distinct address even for 0 bytes
+  return zero ? calloc(size, 1) : malloc(size);
 }
 
 // Releases what Allocate gave. Guarded pages are replaced by inaccessible ones that keep their
@@ -318,7 +319,6 @@ static HLOCAL AllocateBlock(UINT flags, SIZE_T bytes) {
   if (CallFails(kWinOpLocalAlloc)) return nullptr;
   bool zero = (flags & LMEM_ZEROINIT) != 0;
   if ((flags & LMEM_MOVEABLE) == 0) {
-    // A distinct address even for 0 bytes.
     void* data = Allocate(bytes, zero);
     if (data == nullptr) return nullptr;
     if (!zero) memset(data, kUninitialisedFill, bytes);
