@@ -7,7 +7,9 @@
 #   asan      the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer
 #   tsan      the concurrency test under ThreadSanitizer
 #   integer   the suite with the module's code under clang's -fsanitize=integer
-#   mingw32   spiQLM.spi: PE layout, then the DLL on an emulated i386 CPU; the win32 archive
+#   mingw32   spiQLM.spi: PE layout, then the DLL run by i386 Linux hosts under qemu-i386 on
+#             each CPU model (conformance suite at every stack offset, kernel chosen, spihost);
+#             the win32 archive
 #   mingw64   the 64-bit Windows build under wine64: conformance suite on every path, host,
 #             exceptions through the DLL; the win64 archive
 #   fuzz      libFuzzer on every export (SPIQLM_FUZZ_SECONDS, default 60), then replay

@@ -50,8 +50,7 @@ spiqlm_warnings(spiqlm_loader)
 
 # The conversion code only for the path this CPU will take, which spihost reports.
 add_library(spiqlm_convert STATIC format/convert_row.cpp format/convert_row_scalar.cpp
-  $<$<BOOL:${SPIQLM_X86}>:format/convert_row_sse2.cpp format/convert_row_ssse3.cpp
-  format/convert_row_avx2.cpp format/convert_row_avx512.cpp>)
+  ${SPIQLM_KERNEL_SOURCES})
 target_include_directories(spiqlm_convert PUBLIC ${CMAKE_SOURCE_DIR})
 
 add_executable(spihost host/spihost.cpp host/files.cpp host/pictures.cpp)

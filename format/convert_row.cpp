@@ -51,7 +51,9 @@ unsigned DetectCpuFeatures() {
 ConvertPath ConvertPathFor(unsigned features) {
   // Each path also uses every narrower one's instructions, for the ends of rows.
   const unsigned avx2 = kCpuSse2 | kCpuSsse3 | kCpuAvx2;
+#ifdef SPIQLM_AVX512_KERNEL
   if ((features & (avx2 | kCpuAvx512Vbmi)) == (avx2 | kCpuAvx512Vbmi)) return kConvertPathAvx512;
+#endif
   if ((features & avx2) == avx2) return kConvertPathAvx2;
   if ((features & (kCpuSse2 | kCpuSsse3)) == (kCpuSse2 | kCpuSsse3)) return kConvertPathSsse3;
   if ((features & kCpuSse2) != 0) return kConvertPathSse2;
@@ -103,10 +105,12 @@ bool ForceConvertPath(ConvertPath path) {
 
 void ConvertRow(const unsigned char* source, int32_t width, unsigned char* destination) {
   switch (ChosenConvertPath()) {
-#ifdef SPIQLM_X86_KERNELS
+#ifdef SPIQLM_AVX512_KERNEL
     case kConvertPathAvx512:
       ConvertRowAvx512(source, width, destination);
       return;
+#endif
+#ifdef SPIQLM_X86_KERNELS
     case kConvertPathAvx2:
       ConvertRowAvx2(source, width, destination);
       return;

@@ -30,6 +30,11 @@ void ConvertRowScalar(const unsigned char* source, int32_t width, unsigned char*
 void ConvertRowSse2(const unsigned char* source, int32_t width, unsigned char* destination);
 void ConvertRowSsse3(const unsigned char* source, int32_t width, unsigned char* destination);
 void ConvertRowAvx2(const unsigned char* source, int32_t width, unsigned char* destination);
+#endif
+// The AVX-512 kernel is built only where something here can run it: no emulator these machines
+// have executes AVX-512 in 32-bit code, so the 32-bit builds stop at AVX2.
+#if defined(__x86_64__)
+#define SPIQLM_AVX512_KERNEL 1
 void ConvertRowAvx512(const unsigned char* source, int32_t width, unsigned char* destination);
 #endif
 
@@ -41,7 +46,7 @@ enum CpuFeature : unsigned {
   kCpuAvx512Vbmi = 1u << 3,  // AVX-512 F, BW and VBMI, with the system saving the registers
 };
 unsigned DetectCpuFeatures();
-// The widest path a CPU with these features can run.
+// The widest path a CPU with these features can run, among the kernels built.
 ConvertPath ConvertPathFor(unsigned features);
 
 // The path ConvertRow takes (choosing it now if it has not yet), and its name.

@@ -1,6 +1,10 @@
 #include "host/plugin_loader.h"
 
-#ifndef _WIN32
+#ifdef SPIQLM_PE_LOADER
+#include "host/pe_loader.h"
+#include "host/pe_no_dl.h"
+#include "host/pe_plugin.h"
+#elif !defined(_WIN32)
 #include <dlfcn.h>
 #endif
 
@@ -54,6 +58,9 @@ bool BindLocalMemory(void* module, SpiPlugin* plugin, std::string* error) {
 }  // namespace
 
 bool LoadPlugin(const std::string& path, Lookup lookup, SpiPlugin* plugin, std::string* error) {
+#ifdef SPIQLM_PE_LOADER
+  if (IsPeFile(path)) return LoadPePlugin(path, lookup, plugin, error);
+#endif
   *plugin = SpiPlugin{};
 #ifdef _WIN32
   plugin->module = reinterpret_cast<void*>(LoadLibraryA(path.c_str()));
@@ -83,6 +90,9 @@ bool LoadPlugin(const std::string& path, Lookup lookup, SpiPlugin* plugin, std::
 }
 
 void UnloadPlugin(SpiPlugin* plugin) {
+#ifdef SPIQLM_PE_LOADER
+  if (UnloadPePlugin(plugin)) return;
+#endif
   if (plugin->module != nullptr) {
 #ifdef _WIN32
     FreeLibrary(static_cast<HMODULE>(plugin->module));

@@ -35,7 +35,8 @@ struct SpiPlugin {
 enum class Lookup { kByName, kByOrdinal };
 
 // Loads `path` and resolves everything above; on failure says why in `*error`, loads nothing
-// and returns false. Ordinals are a Windows notion; elsewhere kByOrdinal fails.
+// and returns false. Ordinals are a Windows notion: Windows and the 32-bit DLL on i386 Linux
+// (host/pe_plugin.h) have them; for a shared object kByOrdinal fails.
 bool LoadPlugin(const std::string& path, Lookup lookup, SpiPlugin* plugin, std::string* error);
 void UnloadPlugin(SpiPlugin* plugin);
 

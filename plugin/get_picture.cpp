@@ -25,14 +25,16 @@ struct Decode {
   HANDLE file;
 };
 
-// Releases what the call holds for itself. On 0 and 1 the host keeps the blocks, unlocked;
-// on any other result they are freed and the host's variables reset to null, so a host that
-// frees them regardless does no harm.
+// Releases what the call holds for itself: the row buffer, the pixel block's lock, the
+// information block's lock, then the file, the order the interface describes for completion and
+// cancellation. On 0 and 1 the host keeps the blocks, unlocked; on any other result they are
+// freed and the host's variables reset to null, so a host that frees them regardless does no
+// harm.
 int Finish(Decode* decode, int result, HLOCAL* infoHandleOut, HLOCAL* pixelHandleOut) {
   free(decode->rowBuffer);
-  if (decode->file != INVALID_HANDLE_VALUE) CloseHandle(decode->file);
   if (decode->pixels != nullptr) LocalUnlock(decode->pixelHandle);
   if (decode->info != nullptr) LocalUnlock(decode->infoHandle);
+  if (decode->file != INVALID_HANDLE_VALUE) CloseHandle(decode->file);
   if (result == kSpiOk || result == kSpiCancelled) return result;
   // Failures come after the information block was allocated; the pixel block may not have been.
   if (decode->pixelHandle != nullptr) LocalFree(decode->pixelHandle);

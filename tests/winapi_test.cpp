@@ -3,6 +3,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <string>
@@ -96,6 +98,24 @@ TEST(Files, UnopenableNamesGiveInvalidHandle) {
   for (const char* name : names) {
     EXPECT_EQ(OpenRead(name), INVALID_HANDLE_VALUE) << (name ? name : "(null)");
   }
+  EXPECT_EQ(WinLiveFiles(), 0);
+}
+
+TEST(Files, SpecialFilesAreRefusedWithoutWaiting) {
+  const std::string fifo = "/tmp/spiqlm-fifo-" + std::to_string(getpid());
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  // With a writer holding the FIFO even a blocking open returns at once: what refuses it is
+  // the check of the file's kind.
+  int writer = open(fifo.c_str(), O_RDWR);
+  EXPECT_GE(writer, 0);
+  EXPECT_EQ(OpenRead(fifo.c_str()), INVALID_HANDLE_VALUE);
+  close(writer);
+  // With none, a blocking open would wait forever; the alarm ends the run instead.
+  alarm(30);
+  EXPECT_EQ(OpenRead(fifo.c_str()), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(OpenRead("/dev/null"), INVALID_HANDLE_VALUE);
+  alarm(0);
+  unlink(fifo.c_str());
   EXPECT_EQ(WinLiveFiles(), 0);
 }
 
@@ -229,6 +249,109 @@ TEST(FailureInjection, FailsTheNthCallOnce) {
   block = LocalAlloc(LHND, 1);
   EXPECT_NE(block, nullptr) << "a cancelled failure does not fire";
   LocalFree(block);
+}
+
+TEST(CallTrace, RecordsEachCallWithItsArgumentsInOrder) {
+  ScratchFile scratch("abcd", 4);
+  const char* name = scratch.path();
+  WinTraceStart();
+  HANDLE file = OpenRead(name);
+  char buffer[4];
+  DWORD got = 0;
+  ReadFile(file, buffer, 4, &got, nullptr);
+  SetFilePointer(file, -1, nullptr, FILE_END);
+  CloseHandle(file);
+  HLOCAL block = LocalAlloc(LHND, 8);
+  void* address = LocalLock(block);
+  LocalUnlock(block);
+  LocalFree(block);
+  void* memory = __wrap_malloc(5);
+  __wrap_free(memory);
+  WinTraceEntry entries[12];
+  ASSERT_EQ(WinTraceStop(entries, 12), 10);
+  auto word = [](const void* pointer) { return reinterpret_cast<uintptr_t>(pointer); };
+  const WinTraceEntry want[10] = {
+      {kWinCallCreateFile,
+       {word(name), GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0},
+       word(file)},
+      {kWinCallReadFile, {word(file), word(buffer), 4, word(&got), 0}, TRUE},
+      {kWinCallSetFilePointer, {word(file), 0xFFFFFFFFu, 0, FILE_END}, 3},
+      {kWinCallCloseHandle, {word(file)}, TRUE},
+      {kWinCallLocalAlloc, {LHND, 8}, word(block)},
+      {kWinCallLocalLock, {word(block)}, word(address)},
+      {kWinCallLocalUnlock, {word(block)}, FALSE},
+      {kWinCallLocalFree, {word(block)}, 0},
+      {kWinCallMalloc, {5}, word(memory)},
+      {kWinCallFree, {word(memory)}, 0},
+  };
+  for (int i = 0; i < 10; ++i) {
+    EXPECT_EQ(entries[i].call, want[i].call) << "entry " << i;
+    for (int a = 0; a < 7; ++a) EXPECT_EQ(entries[i].args[a], want[i].args[a]) << i << ", " << a;
+    EXPECT_EQ(entries[i].result, want[i].result) << "entry " << i;
+  }
+  // Stopped: nothing more is recorded, and what was stays to be read again, in part.
+  LocalFree(LocalAlloc(LHND, 1));
+  EXPECT_EQ(WinTraceStop(entries, 1), 10);
+  EXPECT_EQ(entries[0].call, kWinCallCreateFile);
+}
+
+void Poke(void* at) {
+  *static_cast<volatile unsigned char*>(at) = 1;
+}
+
+unsigned char Peek(const void* at) {
+  return *static_cast<const volatile unsigned char*>(at);
+}
+
+TEST(GuardPages, BlocksEndAtAnInaccessiblePageAndDieWithTheirRelease) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  HLOCAL before = LocalAlloc(LHND, 8);  // made without guard pages, freed with them on
+  WinSetGuardPages(1);
+  const struct {
+    UINT flags;
+    SIZE_T bytes;
+  } rows[] = {{LHND, 44}, {LMEM_MOVEABLE, 3}, {LMEM_FIXED, 4097}, {LMEM_FIXED | LMEM_ZEROINIT, 1}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message() << "flags " << row.flags << ", " << row.bytes << " bytes");
+    HLOCAL block = LocalAlloc(row.flags, row.bytes);
+    ASSERT_NE(block, nullptr);
+    unsigned char* bytes = static_cast<unsigned char*>(LocalLock(block));
+    ASSERT_NE(bytes, nullptr);
+    const unsigned char fill = (row.flags & LMEM_ZEROINIT) != 0 ? 0 : 0xCD;
+    EXPECT_EQ(Peek(bytes), fill);
+    EXPECT_EQ(Peek(bytes + row.bytes - 1), fill);
+    Poke(bytes + row.bytes - 1);
+    EXPECT_DEATH(Poke(bytes + row.bytes), "") << "one byte past the end";
+    if ((row.flags & LMEM_MOVEABLE) != 0) {
+      EXPECT_NE(static_cast<void*>(bytes), block);
+      EXPECT_DEATH(Poke(block), "") << "the handle taken for the address";
+    }
+    LocalUnlock(block);
+    EXPECT_EQ(LocalFree(block), nullptr);
+    EXPECT_DEATH(Peek(bytes), "") << "after release";
+  }
+  long mallocs = WinLiveMallocs();
+  unsigned char* memory = static_cast<unsigned char*>(__wrap_malloc(10));
+  ASSERT_NE(memory, nullptr);
+  EXPECT_EQ(Peek(memory), 0xCD) << "not zeroed";
+  EXPECT_DEATH(Poke(memory + 10), "");
+  __wrap_free(memory);
+  EXPECT_DEATH(Peek(memory), "");
+  EXPECT_EQ(WinLiveMallocs(), mallocs);
+  // Empty blocks, and sizes no mapping can hold.
+  HLOCAL empty = LocalAlloc(LHND, 0);
+  EXPECT_EQ(LocalLock(empty), nullptr);
+  EXPECT_EQ(LocalFree(empty), nullptr);
+  EXPECT_EQ(LocalFree(LocalAlloc(LMEM_FIXED, 0)), nullptr);
+  EXPECT_EQ(LocalAlloc(LHND, SIZE_MAX / 2), nullptr);
+  EXPECT_EQ(LocalAlloc(LMEM_FIXED, SIZE_MAX), nullptr);
+  EXPECT_EQ(LocalFree(before), nullptr);
+  HLOCAL during = LocalAlloc(LHND, 8);  // made with guard pages, freed without them
+  WinSetGuardPages(0);
+  EXPECT_EQ(LocalFree(during), nullptr);
+  long blocks = WinLiveBlocks();
+  EXPECT_EQ(LocalFree(LocalAlloc(LHND, 8)), nullptr);
+  EXPECT_EQ(WinLiveBlocks(), blocks);
 }
 
 }  // namespace

@@ -28,7 +28,13 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#if defined(__i386__)
+// The Windows API convention: the callee removes its arguments. The 32-bit DLL calls the
+// stand-in through it, and hosts call the DLL's exports through it.
+#define WINAPI __attribute__((stdcall))
+#else
 #define WINAPI
+#endif
 #define SPIWINAPI_EXPORT __attribute__((visibility("default")))
 
 typedef int BOOL;

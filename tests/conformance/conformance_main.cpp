@@ -1,7 +1,10 @@
 // The conformance suite: treats the built module as an image viewer does. It loads the module at
-// run time, resolves the five exports (by name, or on Windows by ordinal), calls them through
-// the host's calling convention and takes over and frees the blocks with the host's LocalFree.
-// The same program runs natively and, built for Windows, under Wine against the real kernel.
+// run time, resolves the five exports (by name, or for a Windows DLL by ordinal), calls them
+// through the host's calling convention and takes over and frees the blocks with the host's
+// LocalFree. The same program runs natively, on i386 Linux against the 32-bit DLL (under
+// qemu-i386), and, built for Windows, under Wine against the real kernel. Where the stand-in for
+// the Windows calls serves the module (all but Wine), it also checks what the module asked of
+// it and fails each of its fallible calls in turn.
 //
 //   conformance MODULE [--ordinal]
 //
@@ -84,6 +87,54 @@ bool WriteFileBytes(const std::string& path, const std::vector<unsigned char>& b
   bool ok = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
   return fclose(file) == 0 && ok;
 }
+
+#ifndef _WIN32
+// What the stand-in recorded since WinTraceStart.
+std::vector<WinTraceEntry> StopTrace() {
+  std::vector<WinTraceEntry> entries(static_cast<size_t>(WinTraceStop(nullptr, 0)));
+  WinTraceStop(entries.data(), static_cast<long>(entries.size()));
+  return entries;
+}
+
+// The module opens files only to read existing ones, shared for reading, and asks only for
+// movable zero-filled blocks.
+void CheckRequests(Check* check, const std::vector<WinTraceEntry>& trace) {
+  for (const WinTraceEntry& entry : trace) {
+    if (entry.call == kWinCallCreateFile) {
+      Expect(check,
+             entry.args[1] == GENERIC_READ && entry.args[2] == FILE_SHARE_READ &&
+                 entry.args[3] == 0 && entry.args[4] == OPEN_EXISTING &&
+                 entry.args[5] == FILE_ATTRIBUTE_NORMAL && entry.args[6] == 0,
+             "CreateFileA asked for more than reading an existing file, shared for reading");
+    }
+    if (entry.call == kWinCallLocalAlloc) {
+      Expect(check, entry.args[0] == (LMEM_MOVEABLE | LMEM_ZEROINIT),
+             "LocalAlloc flags " + Str(static_cast<long>(entry.args[0])));
+    }
+  }
+}
+
+// A decode that completed or was cancelled ends by releasing the row buffer, unlocking the pixel
+// block (when it has memory to lock), then the information block, then closing the file.
+void CheckReleaseOrder(Check* check, const std::vector<WinTraceEntry>& trace, HLOCAL info,
+                       HLOCAL pixels, bool pixelMemory, bool file) {
+  uintptr_t rowBuffer = 0, handle = 0;
+  for (const WinTraceEntry& entry : trace) {
+    if (entry.call == kWinCallMalloc) rowBuffer = entry.result;
+    if (entry.call == kWinCallCreateFile) handle = entry.result;
+  }
+  std::vector<std::pair<WinCall, uintptr_t>> want = {{kWinCallFree, rowBuffer}};
+  if (pixelMemory) want.push_back({kWinCallLocalUnlock, reinterpret_cast<uintptr_t>(pixels)});
+  want.push_back({kWinCallLocalUnlock, reinterpret_cast<uintptr_t>(info)});
+  if (file) want.push_back({kWinCallCloseHandle, handle});
+  bool same = trace.size() >= want.size();
+  for (size_t i = 0; same && i < want.size(); ++i) {
+    const WinTraceEntry& entry = trace[trace.size() - want.size() + i];
+    same = entry.call == want[i].first && entry.args[0] == want[i].second;
+  }
+  Expect(check, same, "release order: row buffer, pixel block, information block, file");
+}
+#endif
 
 // Live resources of the process, where the stand-in can count them.
 struct Resources {
@@ -199,7 +250,19 @@ void RunDecodeCase(const fixture::Case& c) {
   progress_log = &log;
   HLOCAL info = reinterpret_cast<HLOCAL>(0x1);
   HLOCAL pixels = reinterpret_cast<HLOCAL>(0x1);
+#ifndef _WIN32
+  WinTraceStart();
+#endif
   int result = plugin.GetPicture(source, length, flags, &info, &pixels, RecordProgress, kLData);
+#ifndef _WIN32
+  std::vector<WinTraceEntry> trace = StopTrace();
+  CheckRequests(&check, trace);
+  if (result == 0 || result == 1) {
+    const bool pixelMemory = fixture::StrideOf(c.width) * c.height != 0;
+    CheckReleaseOrder(&check, trace, info, pixels, pixelMemory, !memory);
+  }
+  WinTraceStart();
+#endif
   Expect(&check, result == c.picture,
          "GetPicture gave " + Str(result) + ", want " + Str(c.picture));
   CheckProgress(&check, c, log, result);
@@ -231,6 +294,9 @@ void RunDecodeCase(const fixture::Case& c) {
                          : plugin.IsSupported(source, 0x1C);
   Expect(&check, supported == c.supported,
          "IsSupported gave " + Str(supported) + ", want " + Str(c.supported));
+#ifndef _WIN32
+  CheckRequests(&check, StopTrace());
+#endif
   Expect(&check, LiveResources() == before, "resources left behind");
   Done(check);
 }
@@ -401,6 +467,105 @@ void CheckHugeFile() {
   Done(check);
 }
 
+#ifndef _WIN32
+const WinOp kFallibleOps[] = {kWinOpCreateFile, kWinOpReadFile,  kWinOpSetFilePointer,
+                              kWinOpLocalAlloc, kWinOpLocalLock, kWinOpMalloc};
+
+const char* OpName(WinOp op) {
+  switch (op) {
+    case kWinOpCreateFile:
+      return "CreateFileA";
+    case kWinOpReadFile:
+      return "ReadFile";
+    case kWinOpSetFilePointer:
+      return "SetFilePointer";
+    case kWinOpLocalAlloc:
+      return "LocalAlloc";
+    case kWinOpLocalLock:
+      return "LocalLock";
+    default:
+      return "malloc";
+  }
+}
+
+// Which result each failure must give: memory shortages are 4, the second open is 6, and a
+// failed probe, seek or read means the data cannot be taken as a QLM image.
+int ExpectedResult(WinOp op, long nth) {
+  switch (op) {
+    case kWinOpLocalAlloc:
+    case kWinOpLocalLock:
+    case kWinOpMalloc:
+      return 4;
+    case kWinOpCreateFile:
+      return nth == 2 ? 6 : 2;
+    default:
+      return 2;
+  }
+}
+
+// Every call of a 5 x 3 decode that can fail, failed in turn in both modes: each failure gives
+// its result code and leaves no file, block or malloc behind. First a decode that fails nothing
+// shows which calls there are: a streaming decode with one row buffer.
+void CheckFailureInjection() {
+  std::vector<unsigned char> image = fixture::MakeQlm(5, 3);
+  std::string path = ScratchPath("injected.qlm");
+  WriteFileBytes(path, image);
+  struct Mode {
+    bool memory;
+    long calls[kWinOpCount];  // in kWinOp order
+  };
+  // File mode: the probe's open and read, then one open, two seeks and one read per row.
+  const Mode modes[] = {{false, {2, 1 + 3, 2, 2, 2, 1}}, {true, {0, 0, 0, 2, 2, 1}}};
+  long points = 0;
+  for (const Mode& mode : modes) {
+    const std::string modeName = mode.memory ? "memory" : "file";
+    char* source = mode.memory ? reinterpret_cast<char*>(image.data()) : &path[0];
+    const long length = static_cast<long>(image.size());
+    const unsigned int flags = mode.memory ? 1 : 0;
+    Check streams{"injection, " + modeName + ": the calls of a decode"};
+    Resources before = LiveResources();
+    WinResetCalls();
+    HLOCAL info = nullptr, pixels = nullptr;
+    Expect(&streams, plugin.GetPicture(source, length, flags, &info, &pixels, nullptr, 0) == 0,
+           "decodes");
+    long made[kWinOpCount];
+    for (WinOp op : kFallibleOps) {
+      made[op] = WinCalls(op);
+      Expect(&streams, made[op] == mode.calls[op],
+             Str(made[op]) + " calls of " + OpName(op) + ", want " + Str(mode.calls[op]));
+    }
+    Resources after = LiveResources();
+    Expect(&streams, after.files == before.files && after.mallocs == before.mallocs,
+           "files and mallocs left behind");
+    Expect(&streams, after.blocks == before.blocks + 2, "the host's two blocks");
+    Expect(&streams, WinLockCount(info) == 0 && WinLockCount(pixels) == 0, "blocks unlocked");
+    plugin.LocalFree(info);
+    plugin.LocalFree(pixels);
+    Done(streams);
+    for (WinOp op : kFallibleOps) {
+      for (long nth = 1; nth <= made[op]; ++nth) {
+        Check check{"injection, " + modeName + ": " + OpName(op) + " #" + Str(nth) + " fails"};
+        Resources start = LiveResources();
+        info = pixels = reinterpret_cast<HLOCAL>(0x1);
+        WinFailNth(op, nth);
+        const int result = plugin.GetPicture(source, length, flags, &info, &pixels, nullptr, 0);
+        WinFailNth(op, 0);
+        Expect(&check, result == ExpectedResult(op, nth),
+               "gave " + Str(result) + ", want " + Str(ExpectedResult(op, nth)));
+        Expect(&check, LiveResources() == start, "resources left behind");
+        Expect(&check, info == nullptr && pixels == nullptr, "no handle left after a failure");
+        Done(check);
+        ++points;
+      }
+    }
+  }
+  Check count{"injection: failure points found"};
+  Expect(&count, points > 10, Str(points) + " points");
+  Done(count);
+  remove(path.c_str());
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -427,6 +592,8 @@ int main(int argc, char** argv) {
   CheckHugeFile();
 #ifdef _WIN32
   CheckRealKernel();
+#else
+  CheckFailureInjection();
 #endif
   for (const fixture::Case& c : cases) {
     if (c.mode == "file") remove(ScratchPath(c.name + ".qlm").c_str());

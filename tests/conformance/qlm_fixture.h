@@ -11,8 +11,7 @@
 
 namespace fixture {
 
-// The pixel word at column x, row y (0 = top) of a generated width x height picture. The
-// emulated host in tests/pe computes the same pattern.
+// The pixel word at column x, row y (0 = top) of a generated width x height picture.
 inline uint32_t PatternWord(int x, int y, int width, int height) {
   return static_cast<uint32_t>(x * 40503 + y * 9973 + width * 7 + height * 13) & 0xFFFFu;
 }
