@@ -33,6 +33,8 @@ if(NOT SPIQLM_SANITIZE)
 endif()
 target_link_libraries(spiQLM PRIVATE spiwinapi)
 
+include(cmake/Pictures.cmake)
+
 add_library(spiqlm_loader STATIC host/plugin_loader.cpp)
 target_link_libraries(spiqlm_loader PUBLIC spiwinapi ${CMAKE_DL_LIBS})
 spiqlm_warnings(spiqlm_loader)
@@ -42,9 +44,9 @@ if(SPIQLM_TESTS)
   add_subdirectory(tests)
 endif()
 
-add_executable(spihost host/spihost.cpp host/files.cpp host/pictures.cpp)
+add_executable(spihost host/spihost.cpp host/files.cpp)
 # The static library only for the conversion path this CPU will take, which spihost reports.
-target_link_libraries(spihost PRIVATE spiqlm_loader spiqlm_static)
+target_link_libraries(spihost PRIVATE spiqlm_loader spiqlm_static spihost_pictures)
 add_dependencies(spihost spiQLM)
 spiqlm_warnings(spihost)
 
