@@ -124,7 +124,10 @@ bool ReadLayout(const unsigned char* bytes, size_t size, BmpLayout* layout, std:
   if (!CheckPictureSize("BMP", uint64_t(width), uint64_t(height), why)) return false;
   layout->width = uint32_t(width);
   layout->height = uint32_t(height);
-  if (bits >= 16 && bits != 24 && !ReadMasks(bytes, size, compression, layout, why)) return false;
+  if ((bits == 16 || bits == 32 || compression != kBiRgb) &&
+      !ReadMasks(bytes, size, compression, layout, why)) {
+    return false;
+  }
 
   layout->paletteAt = kFileHeaderBytes + headerSize;
   if (headerSize == 40 && compression == kBiBitfields) layout->paletteAt += 12;
