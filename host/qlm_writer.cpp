@@ -104,11 +104,12 @@ void FitWithin(int maxSide, Picture* picture) {
   const uint64_t width = uint64_t(picture->width), height = uint64_t(picture->height);
   if (maxSide < 1 || (width <= uint64_t(maxSide) && height <= uint64_t(maxSide))) return;
   const uint64_t longest = width > height ? width : height;
-  // The longer side becomes maxSide; the other keeps the ratio, rounded, but never vanishes.
+  // The longer side becomes maxSide; the other keeps the ratio, rounded, but never vanishes
+  // unless it was 0 to begin with.
   uint64_t outWidth = (width * uint64_t(maxSide) + longest / 2) / longest;
   uint64_t outHeight = (height * uint64_t(maxSide) + longest / 2) / longest;
-  if (outWidth == 0) outWidth = 1;
-  if (outHeight == 0) outHeight = 1;
+  if (outWidth == 0 && width != 0) outWidth = 1;
+  if (outHeight == 0 && height != 0) outHeight = 1;
   // Each output cell covers width x height units of area in all; a sample times that fits in
   // 64 bits for any picture within the readers' caps.
   const uint64_t area = width * height;

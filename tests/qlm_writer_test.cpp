@@ -164,6 +164,7 @@ TEST(FitWithin, KeepsTheAspectAndNeverLosesASide) {
       {513, 1, 512, 512, 1},      {1, 10000, 512, 1, 512},    {3000, 2, 512, 512, 1},
       {512, 512, 512, 512, 512},  {100, 7, 512, 100, 7},      {0, 0, 512, 0, 0},
       {1000, 333, 100, 100, 33},  {1000, 335, 100, 100, 34},  {5, 3, 1, 1, 1},
+      {13570, 0, 512, 512, 0},    {0, 600, 512, 0, 512},
   };
   for (const FitCase& c : cases) {
     SCOPED_TRACE(testing::Message() << c.width << " x " << c.height << " in " << c.maxSide);
