@@ -34,6 +34,8 @@ std::string HresultText(HRESULT result) {
     case WINCODEC_ERR_STREAMREAD:
     case WINCODEC_ERR_STREAMNOTAVAILABLE:
       return "the file ends before the picture does";
+    case WINCODEC_ERR_UNKNOWNIMAGEFORMAT:
+      return "the system's decoder does not know it as a PNG (it may be truncated or damaged)";
     case WINCODEC_ERR_COMPONENTNOTFOUND:
       return "no PNG codec is installed";
     case E_OUTOFMEMORY:
@@ -72,7 +74,7 @@ bool Factory(Com<IWICImagingFactory>* factory, std::string* why) {
 }
 
 bool Fail(const char* doing, HRESULT result, std::string* why) {
-  *why = std::string("PNG: ") + doing + ": " + HresultText(result);
+  *why = std::string("PNG: cannot ") + doing + " it: " + HresultText(result);
   return false;
 }
 
@@ -82,11 +84,11 @@ uint32_t U16(const unsigned char* at) {
 
 // One row in a layout the system gives: `channels` samples a pixel, of 1 or 2 bytes each
 // (little-endian), alpha last when there are 4; gray when there is one.
-void StoreRow(const unsigned char* row, uint32_t width, int channels, int sampleBytes,
+void StoreRow(const unsigned char* row, uint32_t width, size_t channels, size_t sampleBytes,
               uint16_t* rgb) {
   for (uint32_t x = 0; x < width; ++x, rgb += 3) {
     uint32_t samples[4] = {0, 0, 0, 65535};
-    for (int c = 0; c < channels; ++c) {
+    for (size_t c = 0; c < channels; ++c) {
       const unsigned char* at = row + (size_t(x) * channels + c) * sampleBytes;
       samples[c] = sampleBytes == 2 ? U16(at) : at[0] * 257u;
     }
@@ -101,13 +103,13 @@ void StoreRow(const unsigned char* row, uint32_t width, int channels, int sample
 bool ReadPng(const unsigned char* bytes, size_t size, Picture* picture, std::string* why) {
   Com<IWICImagingFactory> factory;
   if (!Factory(&factory, why)) return false;
-  if (size > 0xFFFFFFFFu) return Fail("reading", E_OUTOFMEMORY, why);
+  if (size > 0xFFFFFFFFu) return Fail("read", E_OUTOFMEMORY, why);
   Com<IWICStream> stream;
   HRESULT result = factory->CreateStream(&stream.p);
   if (SUCCEEDED(result)) {
     result = stream->InitializeFromMemory(const_cast<BYTE*>(bytes), DWORD(size));
   }
-  if (FAILED(result)) return Fail("reading", result, why);
+  if (FAILED(result)) return Fail("read", result, why);
   Com<IWICBitmapDecoder> decoder;
   result = factory->CreateDecoder(GUID_ContainerFormatPng, nullptr, &decoder.p);
   if (SUCCEEDED(result)) result = decoder->Initialize(stream.p, WICDecodeMetadataCacheOnDemand);
@@ -117,11 +119,11 @@ bool ReadPng(const unsigned char* bytes, size_t size, Picture* picture, std::str
   WICPixelFormatGUID format;
   if (SUCCEEDED(result)) result = frame->GetSize(&width, &height);
   if (SUCCEEDED(result)) result = frame->GetPixelFormat(&format);
-  if (FAILED(result)) return Fail("reading", result, why);
+  if (FAILED(result)) return Fail("read", result, why);
   if (!CheckPictureSize("PNG", width, height, why)) return false;
 
   // Deep layouts are copied as they are; everything else is converted to 8-bit RGBA.
-  int channels = 4, sampleBytes = 2;
+  size_t channels = 4, sampleBytes = 2;
   if (IsEqualGUID(format, GUID_WICPixelFormat16bppGray)) {
     channels = 1;
   } else if (IsEqualGUID(format, GUID_WICPixelFormat48bppRGB)) {
@@ -137,7 +139,7 @@ bool ReadPng(const unsigned char* bytes, size_t size, Picture* picture, std::str
       result = converter->Initialize(frame.p, GUID_WICPixelFormat32bppRGBA, WICBitmapDitherTypeNone,
                                      nullptr, 0, WICBitmapPaletteTypeCustom);
     }
-    if (FAILED(result)) return Fail("converting", result, why);
+    if (FAILED(result)) return Fail("convert", result, why);
     source = converter.p;
   }
   const UINT stride = width * UINT(channels * sampleBytes);
@@ -148,7 +150,7 @@ bool ReadPng(const unsigned char* bytes, size_t size, Picture* picture, std::str
     result = source->CopyPixels(&rect, stride, stride, row.data());
     if (FAILED(result)) {
       *picture = Picture();
-      return Fail("reading", result, why);
+      return Fail("read", result, why);
     }
     StoreRow(row.data(), width, channels, sampleBytes, picture->rgb.data() + size_t(y) * width * 3);
   }
@@ -188,9 +190,9 @@ bool EncodePng(const unsigned char* rgb, uint32_t width, uint32_t height,
   if (SUCCEEDED(result)) result = stream->Stat(&status, STATFLAG_NONAME);
   HGLOBAL memory = nullptr;
   if (SUCCEEDED(result)) result = GetHGlobalFromStream(stream.p, &memory);
-  if (FAILED(result)) return Fail("writing", result, why);
+  if (FAILED(result)) return Fail("write", result, why);
   const unsigned char* start = static_cast<unsigned char*>(GlobalLock(memory));
-  if (start == nullptr) return Fail("writing", E_OUTOFMEMORY, why);
+  if (start == nullptr) return Fail("write", E_OUTOFMEMORY, why);
   file->assign(start, start + status.cbSize.QuadPart);
   GlobalUnlock(memory);
   return true;
