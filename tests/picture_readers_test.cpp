@@ -20,9 +20,16 @@ Bytes Join(Bytes head, const Bytes& tail) {
 
 TEST(ReadPicture, ReadsEveryLayoutToTheSample) {
   std::string why;
+  const bool png = PngAvailable(&why);
   for (const fixture::ReadCase& c : fixture::PictureCases()) {
     SCOPED_TRACE(c.name);
     Picture picture;
+    if (!png && c.name.compare(0, 3, "png") == 0) {
+      // A build without a PNG codec says so, whatever the PNG.
+      EXPECT_FALSE(ReadPicture(c.file.data(), c.file.size(), &picture, &why));
+      EXPECT_NE(why.find("PNG is not available"), std::string::npos) << why;
+      continue;
+    }
     ASSERT_TRUE(ReadPicture(c.file.data(), c.file.size(), &picture, &why)) << why;
     EXPECT_EQ(picture.width, c.width);
     EXPECT_EQ(picture.height, c.height);
@@ -31,11 +38,12 @@ TEST(ReadPicture, ReadsEveryLayoutToTheSample) {
 }
 
 TEST(ReadPicture, InterlacedAndPlainPngAgree) {
+  std::string why;
+  if (!PngAvailable(&why)) GTEST_SKIP() << why;
   const std::vector<uint32_t> samples = fixture::Pattern(13 * 11 * 4, 16, 5);
   const Bytes plain = fixture::Png(13, 11, 16, 6, samples);
   const Bytes interlaced = fixture::Png(13, 11, 16, 6, samples, Bytes(), true);
   Picture a, b;
-  std::string why;
   ASSERT_TRUE(ReadPicture(plain.data(), plain.size(), &a, &why)) << why;
   ASSERT_TRUE(ReadPicture(interlaced.data(), interlaced.size(), &b, &why)) << why;
   EXPECT_EQ(a.rgb, b.rgb);
