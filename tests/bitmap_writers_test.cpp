@@ -91,9 +91,10 @@ bool DecodeRgbPng(const Bytes& png, uint32_t* width, uint32_t* height, Bytes* rg
     const unsigned char filter = raw[y * (stride + 1)];
     const unsigned char* in = &raw[y * (stride + 1) + 1];
     unsigned char* out = &(*rgb)[y * stride];
+    const unsigned char* above = y > 0 ? &(*rgb)[(y - 1) * stride] : nullptr;
     for (size_t i = 0; i < stride; ++i) {
-      const int a = i >= 3 ? out[i - 3] : 0, b = y > 0 ? out[i - stride] : 0;
-      const int c = i >= 3 && y > 0 ? out[i - stride - 3] : 0;
+      const int a = i >= 3 ? out[i - 3] : 0, b = above != nullptr ? above[i] : 0;
+      const int c = i >= 3 && above != nullptr ? above[i - 3] : 0;
       const int predicted = filter == 0   ? 0
                             : filter == 1 ? a
                             : filter == 2 ? b
