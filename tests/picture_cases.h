@@ -112,7 +112,7 @@ inline Bytes Row(std::initializer_list<unsigned> bytes) {
 inline void AddBmpCases(std::vector<ReadCase>* cases) {
   const Bytes twoColors = {0, 0, 0, 0, 255, 255, 255, 0};
   const uint16_t k = 0, W = 65535;
-  BmpSpec one;
+  BmpFields one;
   one.width = 9, one.height = 2, one.bits = 1, one.palette = twoColors;
   one.rows = {Row({0x80, 0x80}), Row({0x55, 0x00})};  // bottom row first
   std::vector<uint16_t> rgb1;
@@ -120,7 +120,7 @@ inline void AddBmpCases(std::vector<ReadCase>* cases) {
                               "100000001"))
     rgb1.insert(rgb1.end(), 3, bit == '1' ? W : k);
   cases->push_back({"bmp 1 bit bottom-up", Bmp(one), 9, 2, rgb1});
-  BmpSpec four;
+  BmpFields four;
   four.width = 3, four.height = -2, four.bits = 4;
   for (unsigned e = 0; e < 16; ++e)
     four.palette.insert(four.palette.end(), {uint8_t(e), 0, uint8_t(16 * e), 0});
@@ -134,7 +134,7 @@ inline void AddBmpCases(std::vector<ReadCase>* cases) {
     rgb4.insert(rgb4.end(), px.begin(), px.end());
   }
   cases->push_back({"bmp 4 bits top-down", Bmp(four), 3, 2, rgb4});
-  BmpSpec eight;
+  BmpFields eight;
   eight.width = 3, eight.height = 1, eight.bits = 8, eight.colorsUsed = 3;
   eight.palette = {1, 2, 3, 0, 4, 5, 6, 0, 7, 8, 9, 0};
   eight.rows = {Row({2, 0, 1})};
@@ -146,7 +146,7 @@ inline void AddBmpCases(std::vector<ReadCase>* cases) {
        {9 * 257, 8 * 257, 7 * 257, 3 * 257, 2 * 257, 1 * 257, 6 * 257, 5 * 257, 4 * 257}});
   for (uint32_t headerSize : {40u, 108u, 124u}) {
     for (bool topDown : {false, true}) {
-      BmpSpec s;
+      BmpFields s;
       s.headerSize = headerSize;
       s.width = 5, s.height = topDown ? -2 : 2;
       Bytes top = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};  // blue, green, red
@@ -167,7 +167,7 @@ inline void AddBmpCases(std::vector<ReadCase>* cases) {
       cases->push_back(c);
     }
   }
-  BmpSpec core;
+  BmpFields core;
   core.headerSize = 12, core.width = 2, core.height = 1, core.bits = 8;
   core.palette = {10, 20, 30, 40, 50, 60};  // two 3-byte entries, then the pixels
   core.rows = {Row({1, 0})};
@@ -176,21 +176,21 @@ inline void AddBmpCases(std::vector<ReadCase>* cases) {
                     2,
                     1,
                     {60 * 257, 50 * 257, 40 * 257, 30 * 257, 20 * 257, 10 * 257}});
-  BmpSpec x32;
+  BmpFields x32;
   x32.width = 2, x32.height = 1, x32.bits = 32;
   x32.rows = {Row({1, 2, 3, 0x77, 200, 100, 50, 0})};  // the fourth byte is not used
   cases->push_back(
       {"bmp 32 bits", Bmp(x32), 2, 1, {3 * 257, 2 * 257, 1 * 257, 50 * 257, 100 * 257, 200 * 257}});
-  BmpSpec x555;
+  BmpFields x555;
   x555.width = 2, x555.height = 1, x555.bits = 16;
   x555.rows = {Row({0x1F, 0x7C, 0xE0, 0x03})};  // 0x7C1F: red and blue full; 0x03E0: green
   cases->push_back({"bmp 16 bits 5-5-5", Bmp(x555), 2, 1, {W, 0, W, 0, W, 0}});
-  BmpSpec x565;
+  BmpFields x565;
   x565.width = 2, x565.height = 1, x565.bits = 16, x565.compression = 3;
   x565.masks = {0xF800, 0x07E0, 0x001F};
   x565.rows = {Row({0x20, 0x00, 0x1F, 0xF8})};  // green 1 of 63; red full, blue full
   cases->push_back({"bmp 16 bits 5-6-5 bit fields", Bmp(x565), 2, 1, {0, 1040, 0, W, 0, W}});
-  BmpSpec x10;
+  BmpFields x10;
   x10.headerSize = 124, x10.width = 1, x10.height = 1, x10.bits = 32, x10.compression = 3;
   x10.masks = {0x3FF00000, 0x000FFC00, 0x000003FF, 0xC0000000};
   x10.rows = {Row({0x01, 0x04, 0xF0, 0xFF})};  // red 0x3FF, green 1, blue 1
@@ -199,7 +199,7 @@ inline void AddBmpCases(std::vector<ReadCase>* cases) {
                     1,
                     1,
                     {W, uint16_t((65535u + 511) / 1023), uint16_t((65535u + 511) / 1023)}});
-  BmpSpec empty;
+  BmpFields empty;
   cases->push_back({"bmp 0 x 0", Bmp(empty), 0, 0, {}});
 }
 

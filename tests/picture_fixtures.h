@@ -128,7 +128,7 @@ inline Bytes Png(uint32_t width, uint32_t height, int depth, int colorType,
   return png;
 }
 
-struct BmpSpec {
+struct BmpFields {
   uint32_t headerSize = 40;
   int32_t width = 0, height = 0;  // height < 0: top row first
   uint32_t bits = 24, compression = 0, colorsUsed = 0;
@@ -137,36 +137,36 @@ struct BmpSpec {
   std::vector<Bytes> rows;      // as stored, first row first, without padding
 };
 
-inline Bytes Bmp(const BmpSpec& spec) {
+inline Bytes Bmp(const BmpFields& fields) {
   Bytes header;
-  Put32Le(spec.headerSize, &header);
-  if (spec.headerSize == 12) {
-    Put16Le(uint32_t(spec.width), &header);
-    Put16Le(uint32_t(spec.height), &header);
+  Put32Le(fields.headerSize, &header);
+  if (fields.headerSize == 12) {
+    Put16Le(uint32_t(fields.width), &header);
+    Put16Le(uint32_t(fields.height), &header);
     Put16Le(1, &header);
-    Put16Le(spec.bits, &header);
+    Put16Le(fields.bits, &header);
   } else {
-    Put32Le(uint32_t(spec.width), &header);
-    Put32Le(uint32_t(spec.height), &header);
+    Put32Le(uint32_t(fields.width), &header);
+    Put32Le(uint32_t(fields.height), &header);
     Put16Le(1, &header);
-    Put16Le(spec.bits, &header);
-    Put32Le(spec.compression, &header);
-    for (uint32_t field : {0u, 2835u, 2835u, spec.colorsUsed, 0u}) Put32Le(field, &header);
-    for (uint32_t mask : spec.masks) Put32Le(mask, &header);
-    header.resize(spec.headerSize > header.size() ? spec.headerSize : header.size(), 0);
+    Put16Le(fields.bits, &header);
+    Put32Le(fields.compression, &header);
+    for (uint32_t field : {0u, 2835u, 2835u, fields.colorsUsed, 0u}) Put32Le(field, &header);
+    for (uint32_t mask : fields.masks) Put32Le(mask, &header);
+    header.resize(fields.headerSize > header.size() ? fields.headerSize : header.size(), 0);
   }
   Bytes pixels;
-  for (const Bytes& row : spec.rows) {
+  for (const Bytes& row : fields.rows) {
     pixels.insert(pixels.end(), row.begin(), row.end());
     pixels.resize((pixels.size() + 3) / 4 * 4, 0);
   }
   Bytes file = {'B', 'M'};
-  const uint32_t offset = uint32_t(14 + header.size() + spec.palette.size());
+  const uint32_t offset = uint32_t(14 + header.size() + fields.palette.size());
   Put32Le(uint32_t(offset + pixels.size()), &file);
   Put32Le(0, &file);
   Put32Le(offset, &file);
   file.insert(file.end(), header.begin(), header.end());
-  file.insert(file.end(), spec.palette.begin(), spec.palette.end());
+  file.insert(file.end(), fields.palette.begin(), fields.palette.end());
   file.insert(file.end(), pixels.begin(), pixels.end());
   return file;
 }

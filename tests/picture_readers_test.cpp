@@ -49,12 +49,12 @@ TEST(ReadPicture, InterlacedAndPlainPngAgree) {
   EXPECT_EQ(a.rgb, b.rgb);
 }
 
-fixture::BmpSpec Bmp24(int32_t width, int32_t height) {
-  fixture::BmpSpec spec;
-  spec.width = width, spec.height = height;
+fixture::BmpFields Bmp24(int32_t width, int32_t height) {
+  fixture::BmpFields fields;
+  fields.width = width, fields.height = height;
   const int32_t rows = height < 0 ? -height : height;
-  spec.rows.assign(size_t(rows), Bytes(size_t(width < 0 ? 0 : width) * 3, 0x40));
-  return spec;
+  fields.rows.assign(size_t(rows), Bytes(size_t(width < 0 ? 0 : width) * 3, 0x40));
+  return fields;
 }
 
 Bytes WithByte(Bytes bytes, size_t at, unsigned char value) {
@@ -80,19 +80,19 @@ struct BadCase {
 
 std::vector<BadCase> BadBmpAndPnm() {
   const Bytes bmp = fixture::Bmp(Bmp24(4, 2));  // rows of 12 bytes
-  fixture::BmpSpec rle = Bmp24(4, 2);
+  fixture::BmpFields rle = Bmp24(4, 2);
   rle.bits = 8, rle.compression = 1;
-  fixture::BmpSpec twoBits = Bmp24(4, 2);
+  fixture::BmpFields twoBits = Bmp24(4, 2);
   twoBits.bits = 2;
-  fixture::BmpSpec indexed = Bmp24(2, 1);
+  fixture::BmpFields indexed = Bmp24(2, 1);
   indexed.bits = 8, indexed.colorsUsed = 2, indexed.palette = Bytes(8, 0);
   indexed.rows = {Bytes{1, 2}};
-  fixture::BmpSpec gappy = Bmp24(1, 1);
+  fixture::BmpFields gappy = Bmp24(1, 1);
   gappy.bits = 16, gappy.compression = 3, gappy.masks = {0xF00F, 0x0FF0, 0},
   gappy.rows = {Bytes(2)};
-  fixture::BmpSpec fields24 = Bmp24(1, 1);
+  fixture::BmpFields fields24 = Bmp24(1, 1);
   fields24.compression = 3, fields24.masks = {0xFF0000, 0xFF00, 0xFF};
-  fixture::BmpSpec palette = Bmp24(1, 1);
+  fixture::BmpFields palette = Bmp24(1, 1);
   palette.bits = 4, palette.palette = Bytes(7 * 4, 0), palette.rows = {Bytes{0}};
   Bytes shortPalette = fixture::Bmp(palette);
   shortPalette.resize(14 + 40 + 7 * 4);  // no pixels either
