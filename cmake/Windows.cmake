@@ -53,8 +53,9 @@ add_library(spiqlm_convert STATIC format/convert_row.cpp format/convert_row_scal
   ${SPIQLM_KERNEL_SOURCES})
 target_include_directories(spiqlm_convert PUBLIC ${CMAKE_SOURCE_DIR})
 
-add_executable(spihost host/spihost.cpp host/files.cpp host/pictures.cpp)
-target_link_libraries(spihost PRIVATE spiqlm_loader spiqlm_convert)
+include(cmake/Pictures.cmake)
+add_executable(spihost host/spihost.cpp host/files.cpp)
+target_link_libraries(spihost PRIVATE spiqlm_loader spiqlm_convert spihost_pictures)
 target_link_options(spihost PRIVATE -static)
 spiqlm_warnings(spihost)
 

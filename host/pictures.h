@@ -21,7 +21,9 @@ struct Picture {
 };
 
 // Reads a PNG, BMP or PNM picture, recognised by its first bytes (never by its name). On
-// failure returns false with a reason in `*why` that names what was wrong, for the user.
+// failure returns false with a reason in `*why` that names what was wrong, for the user, and
+// leaves `*picture` empty. Transparent pixels come composited on black. Pictures of more than
+// 32,768 pixels a side or 2^26 pixels in all are refused from their header.
 bool ReadPicture(const unsigned char* bytes, size_t size, Picture* picture, std::string* why);
 
 // The largest picture side a QLM file holds.
@@ -32,7 +34,8 @@ constexpr int kQlmMaxSide = 512;
 void FitWithin(int maxSide, Picture* picture);
 
 // The QLM file of a picture of at most 512 x 512: each channel becomes the 5-bit code whose
-// widened value is nearest its own; with `dither` the rounding error is spread to neighbours.
+// widened value is nearest its own; with `dither` the rounding error is spread to neighbours
+// (Floyd-Steinberg). Empty for a picture it cannot hold.
 std::vector<unsigned char> EncodeQlm(const Picture& picture, bool dither);
 
 // A bitmap as the plug-in hands it over, locked: its 40-byte BITMAPINFOHEADER and its pixel

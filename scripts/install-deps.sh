@@ -3,7 +3,7 @@
 #   scripts/install-deps.sh demo   what building the module and the host needs
 #   scripts/install-deps.sh test   everything the whole test run needs
 set -euo pipefail
-demo=(cmake make g++ libcli11-dev libspng-dev pkg-config)
+demo=(cmake make g++ libcli11-dev libspng-dev zlib1g-dev pkg-config)
 test=("${demo[@]}" libgtest-dev libbenchmark-dev python3 python3-pefile
       g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 clang libclang-rt-14-dev llvm-14 valgrind
       gcovr qemu-user gcc-i686-linux-gnu g++-i686-linux-gnu binutils-i686-linux-gnu zip)
