@@ -39,8 +39,8 @@ add_library(spiqlm_convert STATIC format/convert_row.cpp format/convert_row_scal
   format/convert_row_avx2.cpp format/convert_row_avx512.cpp>)
 target_include_directories(spiqlm_convert PUBLIC ${CMAKE_SOURCE_DIR})
 
-add_executable(spihost host/spihost.cpp host/files.cpp host/pictures.cpp)
-target_link_libraries(spihost PRIVATE spiqlm_loader spiqlm_convert)
+add_executable(spihost ${SPIQLM_HOST_SOURCES} host/pictures.cpp)
+target_link_libraries(spihost PRIVATE spiqlm_loader spiqlm_convert spiqlm_cli11 shell32)
 target_link_options(spihost PRIVATE -static)
 spiqlm_warnings(spihost)
 
