@@ -69,6 +69,9 @@ int EncodeOne(const Options& options, const std::string& input, std::vector<Guar
     }
     fitted = ", scaled down from " + Size(picture.width, picture.height);
     FitWithin(kQlmMaxSide, &picture);
+    if (picture.width > kQlmMaxSide || picture.height > kQlmMaxSide) {
+      return Fail(kExitBadPicture, input, "cannot scale the picture down in this build");
+    }
   }
   if (!WriteOutput(plan, EncodeQlm(picture, options.dither), &why)) {
     return Fail(kExitCannotWrite, output, "cannot write: " + why);

@@ -61,7 +61,8 @@ bool OpenInput(const std::string& name, Input* input, std::string* why) {
   }
   input->handle = fd;
   input->id = IdOf(status);
-  input->regular = S_ISREG(status.st_mode);
+  // Standard input is read from where it stands, to its end, as every filter does.
+  input->regular = S_ISREG(status.st_mode) && name != "-";
   input->size = input->regular ? static_cast<uint64_t>(status.st_size) : 0;
   return true;
 }

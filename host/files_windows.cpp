@@ -105,7 +105,8 @@ bool OpenInput(const std::string& name, Input* input, std::string* why) {
     }
   }
   input->handle = reinterpret_cast<intptr_t>(file);
-  input->regular = GetFileType(file) == FILE_TYPE_DISK;
+  // Standard input is read from where it stands, to its end, as every filter does.
+  input->regular = GetFileType(file) == FILE_TYPE_DISK && name != "-";
   LARGE_INTEGER size;
   if (input->regular && GetFileSizeEx(file, &size)) input->size = uint64_t(size.QuadPart);
   input->id = IdOf(file);

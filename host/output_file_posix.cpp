@@ -160,22 +160,22 @@ bool PlanOutput(const std::string& name, bool force, const std::vector<Guarded>&
                 OutputPlan* plan, std::string* why) {
   *plan = OutputPlan{};
   plan->name = name;
+  plan->target = name;
   if (name == "-") {
     plan->way = OutputWay::kStandardOutput;
     return true;
   }
-  if (!FollowLinks(name, &plan->target, why)) return false;
   struct stat status;
-  if (stat(plan->target.c_str(), &status) != 0) {
+  if (stat(name.c_str(), &status) != 0) {
     if (errno != ENOENT) {
       *why = LastSystemError();
       return false;
     }
-    plan->way = OutputWay::kCreate;
-    return true;
+    plan->way = OutputWay::kCreate;  // through a dangling link: the file it names
+    return FollowLinks(name, &plan->target, why);
   }
   FileId id;
-  IdentifyPath(plan->target, &id);
+  IdentifyPath(name, &id);
   for (const Guarded& file : guarded) {
     if (SameFile(file.id, id)) {
       *why = "is " + file.what + "; not written over (choose another name with -o or -d)";
@@ -190,12 +190,14 @@ bool PlanOutput(const std::string& name, bool force, const std::vector<Guarded>&
   if (SameFile(id, StandardOutputId())) {
     plan->way = OutputWay::kStandardOutput;
   } else if (!S_ISREG(status.st_mode)) {
+    // Opened by its own name, which the system resolves (/dev/stdout to a pipe, say).
     plan->way = OutputWay::kThrough;
   } else if (!force) {
     *why = "exists; not replaced (-f replaces it, -o or -d writes elsewhere)";
     return false;
   } else {
     plan->way = OutputWay::kReplace;
+    return FollowLinks(name, &plan->target, why);
   }
   return true;
 }

@@ -36,7 +36,10 @@ std::string WhyNotQlm(uint64_t size, const std::vector<unsigned char>& head) {
   if (size == expected) return "";
   return "file is " + Grouped(size) + " bytes; a " + dimensions + " QLM image is " +
          Grouped(expected) + " bytes (" +
-         (size < expected ? "truncated" : Grouped(size - expected) + " bytes too many") + ")";
+         (size < expected ? "truncated"
+                          : Grouped(size - expected) + (size - expected == 1 ? " byte" : " bytes") +
+                                " too many") +
+         ")";
 }
 
 int OpenQlmSource(const std::string& name, bool memory, QlmSource* source) {
