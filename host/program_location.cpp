@@ -34,10 +34,27 @@ bool Exists(const std::string& path) {
   return IdentifyPath(path, &id);
 }
 
+// The path without "..", for messages.
+std::string Tidied(const std::string& path) {
+#ifdef _WIN32
+  std::wstring tidy(32768, L'\0');
+  DWORD length =
+      GetFullPathNameW(Widen(path).c_str(), static_cast<DWORD>(tidy.size()), &tidy[0], nullptr);
+  if (length == 0 || length >= tidy.size()) return path;
+  tidy.resize(length);
+  return Narrow(tidy);
+#else
+  char* resolved = realpath(path.c_str(), nullptr);
+  std::string tidy = resolved != nullptr ? resolved : path;
+  free(resolved);
+  return tidy;
+#endif
+}
+
 // The first of `candidates` that exists, else the first, so a message names where it looked.
 std::string FirstExisting(const std::vector<std::string>& candidates) {
   for (const std::string& path : candidates) {
-    if (Exists(path)) return path;
+    if (Exists(path)) return Tidied(path);
   }
   return candidates.front();
 }
