@@ -102,6 +102,8 @@ void AddOutputs(CLI::App* command, Options* options, const char* what) {
 
 void Build(Parser* parser, Options* options) {
   CLI::App& app = parser->app;
+  // "/tmp/x.qlm" is a file, never an option, on Windows too (the commands inherit this).
+  app.allow_windows_style_options(false);
   app.set_version_flag("--version", kVersion, "print the version and exit");
   app.require_subcommand(1);
   app.footer(Footer());

@@ -38,6 +38,9 @@ void* OpenModule(const std::string& path, std::string* why) {
   }
   HMODULE module = LoadLibraryExW(wide.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   if (module == nullptr) *why = SystemMessage(GetLastError());
+  // Some of the system's texts name the file as "%1".
+  size_t insert = why->find("%1");
+  if (insert != std::string::npos) why->replace(insert, 2, path);
   return reinterpret_cast<void*>(module);
 }
 
