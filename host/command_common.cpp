@@ -42,6 +42,9 @@ bool LoadPluginOrSay(const Options& options, SpiPlugin* plugin, std::string* pat
   CloseInput(&file);
   std::string error;
   if (LoadPlugin(*path, Lookup::kByName, plugin, &error)) return true;
+  // The loader's text begins with what this message says already.
+  std::string said = "cannot load plug-in " + *path + ": ";
+  if (error.compare(0, said.size(), said) == 0) error.erase(0, said.size());
   std::string kind = searched ? "" : WhyNotLoadable(*path);
   Fail(kExitCannotLoadPlugin, *path,
        "cannot load the plug-in: " + (kind.empty() ? error : kind + "; the system says: " + error));
