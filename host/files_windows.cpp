@@ -122,22 +122,30 @@ ReadResult ReadAll(Input* input, uint64_t limit, std::vector<unsigned char>* byt
                    std::string* why) {
   bytes->clear();
   if (input->regular && input->size > limit) return ReadResult::kTooLarge;
-  size_t want = static_cast<size_t>((input->regular ? input->size : limit) + 1);
   LARGE_INTEGER start;
   start.QuadPart = 0;
   if (input->regular && !SetFilePointerEx(Handle(*input), start, nullptr, FILE_BEGIN)) {
     *why = LastSystemError();
     return ReadResult::kFailed;
   }
-  bytes->resize(want);
-  size_t got = 0;
-  if (!ReadFully(Handle(*input), bytes->data(), want, &got)) {
-    *why = LastSystemError();
-    bytes->clear();
-    return ReadResult::kFailed;
+  // A regular file is read at its size, and one byte more shows it grew since; a stream in
+  // steps, so a short one takes little memory, to at most one byte past the limit.
+  size_t step = input->regular ? static_cast<size_t>(input->size) + 1 : size_t(1) << 16;
+  size_t want = static_cast<size_t>(limit) + 1;
+  while (bytes->size() < want) {
+    size_t have = bytes->size();
+    size_t chunk = want - have < step ? want - have : step;
+    bytes->resize(have + chunk);
+    size_t got = 0;
+    if (!ReadFully(Handle(*input), bytes->data() + have, chunk, &got)) {
+      *why = LastSystemError();
+      bytes->clear();
+      return ReadResult::kFailed;
+    }
+    bytes->resize(have + got);
+    if (got < chunk || input->regular) break;
   }
-  bytes->resize(got);
-  return got > limit ? ReadResult::kTooLarge : ReadResult::kRead;
+  return bytes->size() > limit ? ReadResult::kTooLarge : ReadResult::kRead;
 }
 
 bool ReadStart(Input* input, size_t count, std::vector<unsigned char>* bytes, std::string* why) {
