@@ -40,12 +40,14 @@ std::string ExtensionOf(const std::string& name) {
 }
 
 // The format from --format or the output's name. A name with an extension not ours, or one
-// that disagrees with --format, would be a mislabelled file: refused.
-int ChooseFormat(const Options& options, ImageFormat* format) {
+// that disagrees with --format, would be a mislabelled file: refused. The name of an output
+// written through (a FIFO, a device, standard output) says nothing of what it holds.
+int ChooseFormat(const Options& options, const OutputPlan& plan, ImageFormat* format) {
   *format = ImageFormat::kBmp;
   bool given = !options.format.empty() && FormatForWord(options.format, format);
-  const std::string& name = options.output;
-  if (name.empty() || name == "-" || ExtensionOf(name).empty()) return kExitOk;
+  const std::string& name = plan.name;
+  bool regular = plan.way == OutputWay::kCreate || plan.way == OutputWay::kReplace;
+  if (!regular || ExtensionOf(name).empty()) return kExitOk;
   ImageFormat named;
   if (!FormatForName(name, &named)) {
     return Fail(kExitUsage, name,
@@ -131,20 +133,21 @@ int Decode(const SpiPlugin& plugin, const Options& options, QlmSource* source, B
 
 int DecodeOne(const SpiPlugin& plugin, const Options& options, const std::string& input,
               bool sample, std::vector<Guarded>* guarded) {
-  ImageFormat format;
-  int code = ChooseFormat(options, &format);
-  if (code != kExitOk) return code;
+  ImageFormat format = ImageFormat::kBmp;
+  if (!options.format.empty()) FormatForWord(options.format, &format);
   std::string why;
-  if (format == ImageFormat::kPng && !PngAvailable(&why)) {
-    return Fail(kExitCannotWrite, options.output.empty() ? input : options.output, why);
-  }
   std::string output =
       OutputNameFor(options, input, std::string(".") + FormatWord(format), !sample, &why);
   if (output.empty()) return Fail(kExitUsage, input, why);
   QlmSource source;
-  code = OpenQlmSource(input, options.memory, &source);
+  int code = OpenQlmSource(input, options.memory, &source);
   OutputPlan plan;
+  // Whose file it is comes first: an input is refused whatever its name says.
   if (code == kExitOk) code = PlanOrSay(options, output, *guarded, &plan);
+  if (code == kExitOk) code = ChooseFormat(options, plan, &format);
+  if (code == kExitOk && format == ImageFormat::kPng && !PngAvailable(&why)) {
+    code = Fail(kExitCannotWrite, output, why);
+  }
   Blocks blocks;
   int result = code == kExitOk ? Decode(plugin, options, &source, &blocks) : kSpiOk;
   if (code == kExitOk && result != kSpiOk) {

@@ -76,9 +76,11 @@ class Decode(h.HostCase):
     def test_the_output_format_follows_the_name_or_format_and_is_never_mislabelled(self):
         source = self.path('pic.qlm', qlm(4, 3))
         signatures = {'bmp': b'BM', 'ppm': b'P6\n4 3\n255\n', 'png': b'\x89PNG\r\n\x1a\n'}
-        probe = run('decode', '--plugin', h.MODULE, '-q', '--format', 'ppm', '-o', '-', source)
+        probe = run('decode', '--plugin', h.MODULE, '-q', '--format', 'ppm', '-o', '-', source,
+                    text=False)
         if probe.returncode != 0:
-            self.assertFails(probe, 10, "--format takes bmp, png or ppm, not 'ppm'")
+            self.assertEqual(probe.stderr.decode().strip(), "spihost decode: --format takes bmp, "
+                             "png or ppm, not 'ppm'; see 'spihost decode --help'")
             self.skipTest('the first cut of the picture code writes BMP alone')
         png = run('decode', '--plugin', h.MODULE, '-q', '-o', self.path('probe.png'), source)
         if png.returncode != 0:

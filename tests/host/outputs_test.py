@@ -116,7 +116,8 @@ class ReplacedSafely(h.HostCase):
         fifo = self.path('out.fifo')
         os.mkfifo(fifo)
         got = []
-        reader = threading.Thread(target=lambda: got.append(open(fifo, 'rb').read()))
+        reader = threading.Thread(target=lambda: got.append(open(fifo, 'rb').read()),
+                                  daemon=True)
         reader.start()
         result = self.decode(fifo)
         reader.join(30)
@@ -177,7 +178,7 @@ class Streams(h.HostCase):
                    text=False).stdout
         fifo = self.path('in.fifo')
         os.mkfifo(fifo)
-        writer = threading.Thread(target=lambda: open(fifo, 'wb').write(data))
+        writer = threading.Thread(target=lambda: open(fifo, 'wb').write(data), daemon=True)
         writer.start()
         result = run('decode', '--plugin', h.MODULE, '-o', '-', fifo, text=False)
         writer.join(30)
