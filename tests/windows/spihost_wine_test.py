@@ -88,6 +88,19 @@ class Wine(unittest.TestCase):
                 self.assertRegex(result.stderr, re.escape(missing) +
                                  ': (File not found|The system cannot find the file specified)$')
 
+    def test_a_file_larger_than_any_qlm_is_refused_before_its_length_could_be_cut(self):
+        sparse = self.path('sparse.qlm')
+        with open(sparse, 'wb') as f:
+            f.truncate(4 * 2 ** 30 + 6)  # a 32-bit length would call it 6 bytes
+        for mode in ([], ['--memory']):
+            with self.subTest(mode=mode):
+                result = run('decode', '--plugin', MODULE, *mode, '-o', self.path('out.bmp'),
+                             sparse)
+                self.assertEqual(result.returncode, 2, result.stderr)
+                self.assertIn('file is 4,294,967,302 bytes; the largest QLM image (512 x 512) '
+                              'is 524,292 bytes', result.stderr)
+                self.assertFalse(os.path.exists(self.path('out.bmp')))
+
     def test_a_32_bit_module_is_named_as_one(self):
         compiler = shutil.which('i686-w64-mingw32-gcc')
         if compiler is None:
