@@ -60,7 +60,7 @@ std::string Footer() {
          "  4    out of memory\n"
          "  6    an input cannot be opened or read\n"
          "  8    the plug-in cannot be loaded\n"
-         "  9    an output cannot be written, or exists and is not replaced without -f\n"
+         "  9    an output cannot be written, is an input, or exists (and -f is not given)\n"
          "  10   usage error\n"
          "  11   encode: the picture cannot be read, or is larger than 512 x 512 without --fit\n"
          "  12   the plug-in broke its interface\n"
