@@ -25,7 +25,8 @@ const char kHostMachine[] = "ARM64";
 const char kHostMachine[] = "this processor";
 #endif
 const int kHostBits = static_cast<int>(sizeof(void*) * 8);
-#ifdef _WIN32
+// Whether this host loads Windows DLLs: on Windows, and on i386 Linux with the PE loader.
+#if defined(_WIN32) || defined(SPIQLM_PE_LOADER)
 const bool kHostWindows = true;
 #else
 const bool kHostWindows = false;
@@ -137,7 +138,9 @@ std::string WhyNotLoadable(const std::string& path) {
     return kind.windows ? Described(kind) +
                               " cannot be loaded by this host, which loads ELF "
                               "modules (spihost.exe on Windows loads it)"
-                        : Described(kind) + " cannot be loaded by this Windows host";
+                        : Described(kind) +
+                              " cannot be loaded by this host, which loads Windows "
+                              "DLLs";
   }
   return "";
 }

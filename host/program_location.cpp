@@ -20,11 +20,15 @@
 
 namespace {
 
-#ifdef _WIN32
+// A host with the PE loader (i386 Linux) runs the Windows DLL itself.
+#if defined(_WIN32) || defined(SPIQLM_PE_LOADER)
 const char kModuleFileName[] = "spiQLM.spi";
-const char kSeparator = '\\';
 #else
 const char kModuleFileName[] = "spiQLM.so";
+#endif
+#ifdef _WIN32
+const char kSeparator = '\\';
+#else
 const char kSeparator = '/';
 #endif
 const char kSampleFileName[] = "logo.qlm";
