@@ -44,15 +44,28 @@ if(SPIQLM_TESTS)
   add_subdirectory(tests)
 endif()
 
-add_executable(spihost host/spihost.cpp host/files.cpp)
+add_executable(spihost ${SPIQLM_HOST_SOURCES})
 # The static library only for the conversion path this CPU will take, which spihost reports.
-target_link_libraries(spihost PRIVATE spiqlm_loader spiqlm_static spihost_pictures)
+target_link_libraries(spihost PRIVATE spiqlm_loader spiqlm_static spihost_pictures spiqlm_cli11)
 add_dependencies(spihost spiQLM)
 spiqlm_warnings(spihost)
 
+# An installed tree works wherever it is put: the program finds the stand-in, the module and
+# the sample relative to its own location (bin/ -> lib/spiqlm/, share/spiqlm/).
+set(SPIQLM_INSTALL_PLUGIN_DIR lib/spiqlm)
+set(SPIQLM_INSTALL_DATA_DIR share/spiqlm)
+target_compile_definitions(spihost PRIVATE
+  SPIQLM_PLUGIN_DIR_FROM_BIN="../${SPIQLM_INSTALL_PLUGIN_DIR}"
+  SPIQLM_DATA_DIR_FROM_BIN="../${SPIQLM_INSTALL_DATA_DIR}")
+set_target_properties(spihost PROPERTIES INSTALL_RPATH "$ORIGIN/../${SPIQLM_INSTALL_PLUGIN_DIR}")
+set_target_properties(spiwinapi PROPERTIES INSTALL_RPATH "$ORIGIN")
+install(TARGETS spihost RUNTIME DESTINATION bin)
+install(TARGETS spiQLM spiwinapi LIBRARY DESTINATION ${SPIQLM_INSTALL_PLUGIN_DIR})
+install(FILES samples/logo.qlm DESTINATION ${SPIQLM_INSTALL_DATA_DIR})
+
 # The main job: decode the bundled sample with the host.
 add_custom_target(demo
-  COMMAND spihost decode --plugin $<TARGET_FILE:spiQLM> -o ${CMAKE_BINARY_DIR}/logo.bmp
+  COMMAND spihost decode --force --plugin $<TARGET_FILE:spiQLM> -o ${CMAKE_BINARY_DIR}/logo.bmp
     ${CMAKE_SOURCE_DIR}/samples/logo.qlm
   DEPENDS spihost spiQLM
   USES_TERMINAL)

@@ -54,8 +54,9 @@ add_library(spiqlm_convert STATIC format/convert_row.cpp format/convert_row_scal
 target_include_directories(spiqlm_convert PUBLIC ${CMAKE_SOURCE_DIR})
 
 include(cmake/Pictures.cmake)
-add_executable(spihost host/spihost.cpp host/files.cpp)
-target_link_libraries(spihost PRIVATE spiqlm_loader spiqlm_convert spihost_pictures)
+add_executable(spihost ${SPIQLM_HOST_SOURCES})
+target_link_libraries(spihost PRIVATE spiqlm_loader spiqlm_convert spihost_pictures spiqlm_cli11
+  shell32)
 target_link_options(spihost PRIVATE -static)
 spiqlm_warnings(spihost)
 

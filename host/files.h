@@ -1,19 +1,67 @@
-// Input and output files of the host: whole inputs read into memory, outputs written to a
-// temporary name beside the target and renamed into place, so a failure never leaves a
-// half-made file behind.
+// Input files of the host, and the facts about files that its rules need: which file a name
+// is (device and inode, or volume and file index), and the system's own text for a failure.
+//
+// Names are UTF-8 everywhere; on Windows every call here takes wide characters, so names in
+// any language work. Inputs are regular files, whose size is known before anything is read,
+// or streams (standard input, pipes, FIFOs, devices), which are read up to a limit.
 #ifndef SPIQLM_HOST_FILES_H
 #define SPIQLM_HOST_FILES_H
 
 #include <stddef.h>
+#include <stdint.h>
 
 #include <string>
 #include <vector>
 
-// Reads at most `maxBytes` bytes of `path` (0: all of it).
-bool ReadWholeFile(const std::string& path, size_t maxBytes, std::vector<unsigned char>* bytes);
+struct FileId {
+  uint64_t volume = 0;
+  uint64_t index = 0;
+  bool known = false;
+};
 
-// Writes `bytes` as the file `path`; on failure says why and leaves no file behind.
-bool WriteFileAtomically(const std::string& path, const std::vector<unsigned char>& bytes,
-                         std::string* why);
+inline bool SameFile(const FileId& a, const FileId& b) {
+  return a.known && b.known && a.volume == b.volume && a.index == b.index;
+}
+
+struct Input {
+  std::string name;      // as the user gave it; "-" is standard input
+  bool regular = false;  // else a stream, read to its end
+  uint64_t size = 0;     // of a regular file
+  FileId id;
+  intptr_t handle = -1;  // a descriptor, or a HANDLE on Windows
+};
+
+// Opens `name` for reading ("-": standard input). A folder is refused with the system's text
+// for it; so is every other failure, in `*why`.
+bool OpenInput(const std::string& name, Input* input, std::string* why);
+void CloseInput(Input* input);
+
+enum class ReadResult { kRead, kTooLarge, kFailed };
+
+// Reads the whole input into `*bytes` when it holds at most `limit` bytes. A regular file's
+// size decides before anything is read; a stream is read to at most `limit` + 1 bytes.
+ReadResult ReadAll(Input* input, uint64_t limit, std::vector<unsigned char>* bytes,
+                   std::string* why);
+
+// Up to `count` bytes from the start of a regular input (fewer when it is shorter).
+bool ReadStart(Input* input, size_t count, std::vector<unsigned char>* bytes, std::string* why);
+
+// Which file `path` names, following symbolic links; false when it does not exist.
+bool IdentifyPath(const std::string& path, FileId* id);
+
+// Which file standard input and standard output are; unknown when closed.
+FileId StandardInputId();
+FileId StandardOutputId();
+
+// The system's text for the last failed call (errno, or GetLastError on Windows).
+std::string LastSystemError();
+
+#ifdef _WIN32
+std::wstring Widen(const std::string& utf8);
+std::string Narrow(const std::wstring& wide);
+// The name in the system code page, for a module whose calls take ANSI names; false when the
+// name cannot be expressed there exactly.
+bool AnsiName(const std::string& utf8, std::string* ansi);
+#endif
 
 #endif  // SPIQLM_HOST_FILES_H

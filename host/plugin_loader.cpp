@@ -11,7 +11,46 @@
 namespace {
 
 #ifdef _WIN32
-const char kModuleFileName[] = "spiQLM.spi";
+std::string SystemMessage(DWORD code) {
+  char* text = nullptr;
+  DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string message =
+      length > 0 && text != nullptr ? std::string(text, length) : "error " + std::to_string(code);
+  if (text != nullptr) LocalFree(text);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                              message.back() == ' ' || message.back() == '.')) {
+    message.pop_back();
+  }
+  return message;
+}
+#endif
+
+#ifdef _WIN32
+// The module by its full name, wide, so a name in any language loads; the system's text when
+// it does not.
+void* OpenModule(const std::string& path, std::string* why) {
+  int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.c_str(), -1, nullptr, 0);
+  std::wstring wide(static_cast<size_t>(length > 0 ? length : 1), L'\0');
+  if (length <= 0 ||
+      MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.c_str(), -1, &wide[0], length) <= 0) {
+    // Not UTF-8: a name in the system code page, as the tests pass them.
+    HMODULE module = LoadLibraryA(path.c_str());
+    if (module == nullptr) *why = SystemMessage(GetLastError());
+    return reinterpret_cast<void*>(module);
+  }
+  HMODULE module = LoadLibraryExW(wide.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  if (module == nullptr) *why = SystemMessage(GetLastError());
+  // Some of the system's texts name the file as "%1".
+  size_t insert = why->find("%1");
+  if (insert != std::string::npos) why->replace(insert, 2, path);
+  return reinterpret_cast<void*>(module);
+}
+
+void CloseModule(void* module) {
+  FreeLibrary(static_cast<HMODULE>(module));
+}
 
 void* Resolve(void* module, const char* name, int ordinal, Lookup lookup) {
   HMODULE handle = static_cast<HMODULE>(module);
@@ -20,7 +59,18 @@ void* Resolve(void* module, const char* name, int ordinal, Lookup lookup) {
   return reinterpret_cast<void*>(address);
 }
 #else
-const char kModuleFileName[] = "spiQLM.so";
+void* OpenModule(const std::string& path, std::string* why) {
+  void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (module == nullptr) {
+    const char* text = dlerror();
+    *why = text != nullptr ? text : "";
+  }
+  return module;
+}
+
+void CloseModule(void* module) {
+  dlclose(module);
+}
 
 void* Resolve(void* module, const char* name, int /*ordinal*/, Lookup lookup) {
   return lookup == Lookup::kByName ? dlsym(module, name) : nullptr;
@@ -62,20 +112,12 @@ bool LoadPlugin(const std::string& path, Lookup lookup, SpiPlugin* plugin, std::
   if (IsPeFile(path)) return LoadPePlugin(path, lookup, plugin, error);
 #endif
   *plugin = SpiPlugin{};
-#ifdef _WIN32
-  plugin->module = reinterpret_cast<void*>(LoadLibraryA(path.c_str()));
+  error->clear();
+  plugin->module = OpenModule(path, error);
   if (plugin->module == nullptr) {
-    *error = "cannot load plug-in " + path;
+    *error = "cannot load plug-in " + path + (error->empty() ? "" : ": " + *error);
     return false;
   }
-#else
-  plugin->module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (plugin->module == nullptr) {
-    const char* why = dlerror();
-    *error = "cannot load plug-in " + path + (why != nullptr ? std::string(": ") + why : "");
-    return false;
-  }
-#endif
   bool bound = Bind(plugin->module, "GetPicture", 1, lookup, &plugin->GetPicture, error) &&
                Bind(plugin->module, "GetPreview", 2, lookup, &plugin->GetPreview, error) &&
                Bind(plugin->module, "GetPictureInfo", 3, lookup, &plugin->GetPictureInfo, error) &&
@@ -93,19 +135,6 @@ void UnloadPlugin(SpiPlugin* plugin) {
 #ifdef SPIQLM_PE_LOADER
   if (UnloadPePlugin(plugin)) return;
 #endif
-  if (plugin->module != nullptr) {
-#ifdef _WIN32
-    FreeLibrary(static_cast<HMODULE>(plugin->module));
-#else
-    dlclose(plugin->module);
-#endif
-  }
+  if (plugin->module != nullptr) CloseModule(plugin->module);
   *plugin = SpiPlugin{};
-}
-
-std::string DefaultPluginPath(const char* argv0) {
-  std::string program = argv0 != nullptr ? argv0 : "";
-  size_t slash = program.find_last_of("/\\");
-  return slash == std::string::npos ? std::string(kModuleFileName)
-                                    : program.substr(0, slash + 1) + kModuleFileName;
 }

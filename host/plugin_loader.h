@@ -35,12 +35,10 @@ struct SpiPlugin {
 enum class Lookup { kByName, kByOrdinal };
 
 // Loads `path` and resolves everything above; on failure says why in `*error`, loads nothing
-// and returns false. Ordinals are a Windows notion: Windows and the 32-bit DLL on i386 Linux
-// (host/pe_plugin.h) have them; for a shared object kByOrdinal fails.
+// and returns false. On Windows `path` is UTF-8 (or, when it is not, in the system code page).
+// Ordinals are a Windows notion: Windows and the 32-bit DLL on i386 Linux (host/pe_plugin.h)
+// have them; for a shared object kByOrdinal fails.
 bool LoadPlugin(const std::string& path, Lookup lookup, SpiPlugin* plugin, std::string* error);
 void UnloadPlugin(SpiPlugin* plugin);
-
-// Where a bare invocation looks for the module: beside the running program.
-std::string DefaultPluginPath(const char* argv0);
 
 #endif  // SPIQLM_HOST_PLUGIN_LOADER_H

@@ -1,6 +1,6 @@
 # spihost.exe under Wine decodes the sample, by name and from memory, into the same .bmp.
 foreach(mode name memory)
-  set(args decode --plugin spiQLM.spi -o ${OUT}.${mode}.bmp ${SAMPLE})
+  set(args decode --force --plugin spiQLM.spi -o ${OUT}.${mode}.bmp ${SAMPLE})
   if(mode STREQUAL memory)
     list(APPEND args --memory)
   endif()

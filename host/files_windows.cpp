@@ -1,0 +1,198 @@
+#include "host/files.h"
+
+#include <windows.h>
+
+namespace {
+
+HANDLE Handle(const Input& input) {
+  return reinterpret_cast<HANDLE>(input.handle);
+}
+
+FileId IdOf(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION information;
+  FileId id;
+  if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &information)) {
+    return id;
+  }
+  id.volume = information.dwVolumeSerialNumber;
+  id.index = uint64_t(information.nFileIndexHigh) << 32 | information.nFileIndexLow;
+  id.known = true;
+  return id;
+}
+
+bool ReadFully(HANDLE file, unsigned char* buffer, size_t want, size_t* got) {
+  *got = 0;
+  while (*got < want) {
+    DWORD chunk = want - *got > 1u << 30 ? 1u << 30 : static_cast<DWORD>(want - *got);
+    DWORD read = 0;
+    if (!ReadFile(file, buffer + *got, chunk, &read, nullptr)) {
+      // The writer of a pipe closing it is its end, as on other systems.
+      if (GetLastError() == ERROR_BROKEN_PIPE) break;
+      return false;
+    }
+    if (read == 0) break;
+    *got += read;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::wstring Widen(const std::string& utf8) {
+  int length = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
+  if (length <= 0) return std::wstring();
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &wide[0], length);
+  wide.resize(static_cast<size_t>(length - 1));
+  return wide;
+}
+
+std::string Narrow(const std::wstring& wide) {
+  int length = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return std::string();
+  std::string utf8(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &utf8[0], length, nullptr, nullptr);
+  utf8.resize(static_cast<size_t>(length - 1));
+  return utf8;
+}
+
+bool AnsiName(const std::string& utf8, std::string* ansi) {
+  std::wstring wide = Widen(utf8);
+  BOOL lossy = FALSE;
+  int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, nullptr, 0,
+                                   nullptr, &lossy);
+  if (length <= 0 || lossy) return false;
+  std::string bytes(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, &bytes[0], length, nullptr,
+                      &lossy);
+  // The way back must give the same name, or the plug-in would open another file.
+  int back = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bytes.c_str(), -1, nullptr, 0);
+  std::wstring again(static_cast<size_t>(back > 0 ? back : 1), L'\0');
+  if (back <= 0 || lossy ||
+      MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bytes.c_str(), -1, &again[0], back) <= 0) {
+    return false;
+  }
+  again.resize(static_cast<size_t>(back - 1));
+  if (again != wide) return false;
+  bytes.resize(static_cast<size_t>(length - 1));
+  *ansi = bytes;
+  return true;
+}
+
+bool OpenInput(const std::string& name, Input* input, std::string* why) {
+  *input = Input{};
+  input->name = name;
+  HANDLE file;
+  if (name == "-") {
+    file = GetStdHandle(STD_INPUT_HANDLE);
+    if (file == nullptr || file == INVALID_HANDLE_VALUE) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      *why = LastSystemError();
+      return false;
+    }
+  } else {
+    DWORD attributes = GetFileAttributesW(Widen(name).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      *why = "is a folder";
+      return false;
+    }
+    file = CreateFileW(Widen(name).c_str(), GENERIC_READ,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      *why = LastSystemError();
+      return false;
+    }
+  }
+  input->handle = reinterpret_cast<intptr_t>(file);
+  // Standard input is read from where it stands, to its end, as every filter does.
+  input->regular = GetFileType(file) == FILE_TYPE_DISK && name != "-";
+  LARGE_INTEGER size;
+  if (input->regular && GetFileSizeEx(file, &size)) input->size = uint64_t(size.QuadPart);
+  input->id = IdOf(file);
+  return true;
+}
+
+void CloseInput(Input* input) {
+  if (input->handle != -1 && input->name != "-") CloseHandle(Handle(*input));
+  input->handle = -1;
+}
+
+ReadResult ReadAll(Input* input, uint64_t limit, std::vector<unsigned char>* bytes,
+                   std::string* why) {
+  bytes->clear();
+  if (input->regular && input->size > limit) return ReadResult::kTooLarge;
+  LARGE_INTEGER start;
+  start.QuadPart = 0;
+  if (input->regular && !SetFilePointerEx(Handle(*input), start, nullptr, FILE_BEGIN)) {
+    *why = LastSystemError();
+    return ReadResult::kFailed;
+  }
+  // A regular file is read at its size, and one byte more shows it grew since; a stream in
+  // steps, so a short one takes little memory, to at most one byte past the limit.
+  size_t step = input->regular ? static_cast<size_t>(input->size) + 1 : size_t(1) << 16;
+  size_t want = static_cast<size_t>(limit) + 1;
+  while (bytes->size() < want) {
+    size_t have = bytes->size();
+    size_t chunk = want - have < step ? want - have : step;
+    bytes->resize(have + chunk);
+    size_t got = 0;
+    if (!ReadFully(Handle(*input), bytes->data() + have, chunk, &got)) {
+      *why = LastSystemError();
+      bytes->clear();
+      return ReadResult::kFailed;
+    }
+    bytes->resize(have + got);
+    if (got < chunk || input->regular) break;
+  }
+  return bytes->size() > limit ? ReadResult::kTooLarge : ReadResult::kRead;
+}
+
+bool ReadStart(Input* input, size_t count, std::vector<unsigned char>* bytes, std::string* why) {
+  LARGE_INTEGER start;
+  start.QuadPart = 0;
+  bytes->assign(count, 0);
+  size_t got = 0;
+  if (!SetFilePointerEx(Handle(*input), start, nullptr, FILE_BEGIN) ||
+      !ReadFully(Handle(*input), bytes->data(), count, &got)) {
+    *why = LastSystemError();
+    return false;
+  }
+  bytes->resize(got);
+  return true;
+}
+
+bool IdentifyPath(const std::string& path, FileId* id) {
+  HANDLE file =
+      CreateFileW(Widen(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  *id = IdOf(file);
+  CloseHandle(file);
+  return true;
+}
+
+FileId StandardInputId() {
+  return IdOf(GetStdHandle(STD_INPUT_HANDLE));
+}
+
+FileId StandardOutputId() {
+  return IdOf(GetStdHandle(STD_OUTPUT_HANDLE));
+}
+
+std::string LastSystemError() {
+  DWORD code = GetLastError();
+  wchar_t* text = nullptr;
+  DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::string message = length > 0 && text != nullptr ? Narrow(std::wstring(text, length))
+                                                      : "error " + std::to_string(code);
+  if (text != nullptr) LocalFree(text);
+  // The system's sentences end in a full stop and a line break; ours go on after it.
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                              message.back() == ' ' || message.back() == '.')) {
+    message.pop_back();
+  }
+  return message;
+}

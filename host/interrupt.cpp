@@ -1,0 +1,171 @@
+#include "host/interrupt.h"
+
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "host/exit_codes.h"
+
+namespace {
+
+volatile sig_atomic_t pending_signal = 0;
+volatile sig_atomic_t cancellable = 0;
+
+// Read by the handler, so it is a fixed buffer written only with the signals held back.
+#ifdef _WIN32
+wchar_t temporary_path[32768];
+#else
+char temporary_path[4096];
+#endif
+
+void RemoveTemporary() {
+#ifdef _WIN32
+  if (temporary_path[0] != 0) DeleteFileW(temporary_path);
+#else
+  if (temporary_path[0] != 0) unlink(temporary_path);
+#endif
+  temporary_path[0] = 0;
+}
+
+#ifdef _WIN32
+CRITICAL_SECTION guard;
+
+int SignalFor(DWORD event) {
+  return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? SIGINT : 1 /* SIGHUP */;
+}
+
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) {
+    return FALSE;
+  }
+  EnterCriticalSection(&guard);
+  if (pending_signal == 0) pending_signal = SignalFor(event);
+  bool wait = cancellable != 0;
+  if (!wait) RemoveTemporary();
+  LeaveCriticalSection(&guard);
+  if (!wait) ExitProcess(static_cast<UINT>(kExitSignalBase + pending_signal));
+  return TRUE;
+}
+#else
+const int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+sigset_t before_hold;
+
+void Hold(sigset_t* previous) {
+  sigset_t held;
+  sigemptyset(&held);
+  for (int number : kSignals) sigaddset(&held, number);
+  sigprocmask(SIG_BLOCK, &held, previous);
+}
+
+[[noreturn]] void EndBy(int number) {
+  RemoveTemporary();
+  signal(number, SIG_DFL);
+  sigset_t just;
+  sigemptyset(&just);
+  sigaddset(&just, number);
+  raise(number);
+  sigprocmask(SIG_UNBLOCK, &just, nullptr);
+  _exit(kExitSignalBase + number);  // only if the signal did not end the process
+}
+
+void OnSignal(int number) {
+  if (pending_signal == 0) pending_signal = number;
+  if (cancellable == 0) EndBy(pending_signal);
+}
+#endif
+
+}  // namespace
+
+void InstallInterruptHandlers() {
+#ifdef _WIN32
+  InitializeCriticalSection(&guard);
+  SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+#else
+  struct sigaction action;
+  memset(&action, 0, sizeof action);
+  action.sa_handler = OnSignal;
+  sigemptyset(&action.sa_mask);
+  for (int number : kSignals) sigaddset(&action.sa_mask, number);
+  for (int number : kSignals) {
+    struct sigaction old;
+    // A signal ignored by whoever started us (nohup) stays ignored.
+    if (sigaction(number, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+    sigaction(number, &action, nullptr);
+  }
+#endif
+}
+
+void SetTemporaryFile(const std::string& path) {
+#ifdef _WIN32
+  std::wstring wide;
+  if (!path.empty()) {
+    int length = MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, nullptr, 0);
+    wide.resize(static_cast<size_t>(length > 0 ? length : 1));
+    MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, &wide[0], length);
+  }
+  EnterCriticalSection(&guard);
+  size_t count = wide.size() < 32767 ? wide.size() : 0;
+  memcpy(temporary_path, wide.c_str(), count * sizeof(wchar_t));
+  temporary_path[count] = 0;
+  LeaveCriticalSection(&guard);
+#else
+  sigset_t previous;
+  Hold(&previous);
+  size_t length = path.size() < sizeof temporary_path ? path.size() : 0;
+  memcpy(temporary_path, path.c_str(), length);
+  temporary_path[length] = 0;
+  sigprocmask(SIG_SETMASK, &previous, nullptr);
+#endif
+}
+
+void HoldInterrupts() {
+#ifdef _WIN32
+  EnterCriticalSection(&guard);
+#else
+  Hold(&before_hold);
+#endif
+}
+
+void ReleaseInterrupts() {
+#ifdef _WIN32
+  LeaveCriticalSection(&guard);
+#else
+  sigprocmask(SIG_SETMASK, &before_hold, nullptr);
+#endif
+}
+
+void BeginCancellable() {
+  cancellable = 1;
+}
+
+void EndCancellable() {
+#ifdef _WIN32
+  EnterCriticalSection(&guard);
+  cancellable = 0;
+  LeaveCriticalSection(&guard);
+#else
+  cancellable = 0;
+#endif
+}
+
+int PendingSignal() {
+  return pending_signal;
+}
+
+void EndByPendingSignal() {
+#ifdef _WIN32
+  EnterCriticalSection(&guard);
+  RemoveTemporary();
+  LeaveCriticalSection(&guard);
+  ExitProcess(static_cast<UINT>(kExitSignalBase + pending_signal));
+#else
+  EndBy(pending_signal != 0 ? pending_signal : SIGINT);
+#endif
+}

@@ -1,0 +1,41 @@
+// Output files that never lose data.
+//
+// An output is planned before the work that makes it, so a refusal costs nothing: a name that
+// is an input of the command (or an output it wrote already) is refused, whichever name leads
+// to it; an existing regular file is replaced only when forced. A regular file is written to a
+// temporary file beside it, flushed to disk, closed and renamed into place, so it is either
+// the old file or the whole new one; it keeps the old file's permission bits, and through a
+// symbolic link the link's target is replaced, not the link. An existing output that is not a
+// regular file (a terminal, pipe, FIFO or device), "-", and a name for the program's own
+// standard output are written through, never replaced or renamed over.
+#ifndef SPIQLM_HOST_OUTPUT_FILE_H
+#define SPIQLM_HOST_OUTPUT_FILE_H
+
+#include <string>
+#include <vector>
+
+#include "host/files.h"
+
+// A file the command must not write over, and why, for the message.
+struct Guarded {
+  FileId id;
+  std::string what;  // e.g. "an input of this command"
+};
+
+enum class OutputWay { kStandardOutput, kThrough, kReplace, kCreate };
+
+struct OutputPlan {
+  std::string name;    // as given or made, for messages
+  std::string target;  // where the bytes go, symbolic links followed
+  OutputWay way = OutputWay::kCreate;
+};
+
+// Decides how `name` is written. On a refusal returns false with the reason in `*why`.
+bool PlanOutput(const std::string& name, bool force, const std::vector<Guarded>& guarded,
+                OutputPlan* plan, std::string* why);
+
+// Writes `bytes` as planned. On failure says why; no temporary file stays, and a file that was
+// to be replaced is as it was.
+bool WriteOutput(const OutputPlan& plan, const std::vector<unsigned char>& bytes, std::string* why);
+
+#endif  // SPIQLM_HOST_OUTPUT_FILE_H

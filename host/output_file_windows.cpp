@@ -1,0 +1,138 @@
+#include "host/output_file.h"
+
+#include <stdio.h>
+#include <windows.h>
+
+#include "host/interrupt.h"
+
+namespace {
+
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+bool WriteAll(HANDLE file, const std::vector<unsigned char>& bytes, std::string* why) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    DWORD chunk =
+        bytes.size() - done > 1u << 30 ? 1u << 30 : static_cast<DWORD>(bytes.size() - done);
+    DWORD written = 0;
+    if (!WriteFile(file, bytes.data() + done, chunk, &written, nullptr) || written == 0) {
+      *why = LastSystemError();
+      return false;
+    }
+    done += written;
+  }
+  return true;
+}
+
+bool WriteThrough(const OutputPlan& plan, const std::vector<unsigned char>& bytes,
+                  std::string* why) {
+  if (plan.way == OutputWay::kStandardOutput) {
+    fflush(stdout);
+    return WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), bytes, why);
+  }
+  HANDLE file = CreateFileW(Widen(plan.target).c_str(), GENERIC_WRITE, kShareAll, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    *why = LastSystemError();
+    return false;
+  }
+  bool ok = WriteAll(file, bytes, why);
+  CloseHandle(file);
+  return ok;
+}
+
+bool WriteAtomically(const OutputPlan& plan, const std::vector<unsigned char>& bytes,
+                     std::string* why) {
+  std::wstring target = Widen(plan.target);
+  HANDLE file = INVALID_HANDLE_VALUE;
+  std::wstring temporary;
+  HoldInterrupts();
+  for (unsigned attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
+    temporary = target + L".spihost-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                std::to_wstring(attempt);
+    // Shared for deleting, so a console handler can remove it while it is open.
+    file = CreateFileW(temporary.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
+  }
+  if (file == INVALID_HANDLE_VALUE) {
+    *why = LastSystemError();
+    ReleaseInterrupts();
+    return false;
+  }
+  SetTemporaryFile(Narrow(temporary));
+  ReleaseInterrupts();
+  bool ok = WriteAll(file, bytes, why);
+  if (ok && !FlushFileBuffers(file)) {
+    *why = LastSystemError();
+    ok = false;
+  }
+  CloseHandle(file);
+  DWORD replace = plan.way == OutputWay::kReplace ? MOVEFILE_REPLACE_EXISTING : 0;
+  if (ok && !MoveFileExW(temporary.c_str(), target.c_str(), replace | MOVEFILE_WRITE_THROUGH)) {
+    *why = LastSystemError();
+    ok = false;
+  }
+  if (!ok) DeleteFileW(temporary.c_str());
+  SetTemporaryFile("");
+  return ok;
+}
+
+}  // namespace
+
+bool PlanOutput(const std::string& name, bool force, const std::vector<Guarded>& guarded,
+                OutputPlan* plan, std::string* why) {
+  *plan = OutputPlan{};
+  plan->name = name;
+  plan->target = name;
+  if (name == "-") {
+    plan->way = OutputWay::kStandardOutput;
+    return true;
+  }
+  DWORD attributes = GetFileAttributesW(Widen(name).c_str());
+  HANDLE file = CreateFileW(Widen(name).c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND) {
+      plan->way = OutputWay::kCreate;
+      return true;
+    }
+    *why = LastSystemError();
+    return false;
+  }
+  bool disk = GetFileType(file) == FILE_TYPE_DISK;
+  CloseHandle(file);
+  FileId id;
+  IdentifyPath(name, &id);
+  for (const Guarded& entry : guarded) {
+    if (SameFile(entry.id, id)) {
+      *why = "is " + entry.what + "; not written over (choose another name with -o or -d)";
+      return false;
+    }
+  }
+  if (disk && attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    *why = "is a folder (-d DIR names the outputs' folder)";
+    return false;
+  }
+  if (SameFile(id, StandardOutputId())) {
+    plan->way = OutputWay::kStandardOutput;
+  } else if (!disk) {
+    plan->way = OutputWay::kThrough;
+  } else if (!force) {
+    *why = "exists; not replaced (-f replaces it, -o or -d writes elsewhere)";
+    return false;
+  } else {
+    plan->way = OutputWay::kReplace;
+  }
+  return true;
+}
+
+bool WriteOutput(const OutputPlan& plan, const std::vector<unsigned char>& bytes,
+                 std::string* why) {
+  if (plan.way == OutputWay::kStandardOutput || plan.way == OutputWay::kThrough) {
+    return WriteThrough(plan, bytes, why);
+  }
+  return WriteAtomically(plan, bytes, why);
+}

@@ -1,0 +1,94 @@
+#include "host/qlm_input.h"
+
+#include "host/console.h"
+#include "host/exit_codes.h"
+
+namespace {
+
+const int kHeaderBytes = 4;
+const int kMaxSide = 512;
+
+std::string TooLarge(const std::string& size) {
+  return "file is " + size + " bytes; the largest QLM image (512 x 512) is " +
+         Grouped(kLargestQlmFile) + " bytes";
+}
+
+}  // namespace
+
+std::string Grouped(uint64_t number) {
+  std::string digits = std::to_string(number);
+  for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
+  return digits;
+}
+
+std::string WhyNotQlm(uint64_t size, const std::vector<unsigned char>& head) {
+  if (size > kLargestQlmFile) return TooLarge(Grouped(size));
+  if (size < kHeaderBytes || head.size() < kHeaderBytes) {
+    return "file is " + Grouped(size) + " bytes; a QLM image has at least its 4-byte header";
+  }
+  unsigned width = unsigned(head[0]) << 8 | head[1];
+  unsigned height = unsigned(head[2]) << 8 | head[3];
+  std::string dimensions = std::to_string(width) + " x " + std::to_string(height);
+  if (width > kMaxSide || height > kMaxSide) {
+    return "header says " + dimensions + "; the largest is 512 x 512";
+  }
+  uint64_t expected = kHeaderBytes + 2ull * width * height;
+  if (size == expected) return "";
+  return "file is " + Grouped(size) + " bytes; a " + dimensions + " QLM image is " +
+         Grouped(expected) + " bytes (" +
+         (size < expected ? "truncated"
+                          : Grouped(size - expected) + (size - expected == 1 ? " byte" : " bytes") +
+                                " too many") +
+         ")";
+}
+
+int OpenQlmSource(const std::string& name, bool memory, QlmSource* source) {
+  *source = QlmSource{};
+  std::string why;
+  if (!OpenInput(name, &source->input, &why)) return Fail(kExitCannotOpen, name, why);
+  source->size = source->input.size;
+  source->memory = memory || !source->input.regular;
+  if (!source->memory) {
+#ifdef _WIN32
+    // The plug-in's calls take names in the system code page; others go in memory.
+    source->memory = !AnsiName(name, &source->moduleName);
+#else
+    source->moduleName = name;
+#endif
+  }
+  if (source->input.regular && source->size > kLargestQlmFile) {
+    return Fail(kExitNotQlm, name, "not a QLM image: " + TooLarge(Grouped(source->size)));
+  }
+  if (!source->memory) return kExitOk;
+  switch (ReadAll(&source->input, kLargestQlmFile, &source->bytes, &why)) {
+    case ReadResult::kRead:
+      source->size = source->bytes.size();
+      return kExitOk;
+    case ReadResult::kTooLarge:
+      return Fail(kExitNotQlm, name,
+                  "not a QLM image: " + TooLarge("more than " + Grouped(kLargestQlmFile)));
+    case ReadResult::kFailed:
+      break;
+  }
+  return Fail(kExitCannotOpen, name, "cannot read: " + why);
+}
+
+std::vector<unsigned char> HeadOf(QlmSource* source, size_t count) {
+  if (source->memory) {
+    size_t have = source->bytes.size() < count ? source->bytes.size() : count;
+    return std::vector<unsigned char>(source->bytes.begin(),
+                                      source->bytes.begin() + static_cast<ptrdiff_t>(have));
+  }
+  std::vector<unsigned char> head;
+  std::string why;
+  if (!ReadStart(&source->input, count, &head, &why)) head.clear();
+  return head;
+}
+
+std::string WhyRejected(QlmSource* source) {
+  return WhyNotQlm(source->size, HeadOf(source, kHeaderBytes));
+}
+
+void CloseQlmSource(QlmSource* source) {
+  CloseInput(&source->input);
+}

@@ -1,0 +1,45 @@
+// QLM files as the host hands them to the plug-in, and, for one it refuses, what was wrong,
+// worked out by the host itself from the header and the size.
+#ifndef SPIQLM_HOST_QLM_INPUT_H
+#define SPIQLM_HOST_QLM_INPUT_H
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "host/files.h"
+
+// The largest QLM file: the header and 512 x 512 pixel words. Nothing larger is ever read into
+// memory or handed to the plug-in, so its 32-bit `length` can hold every size handed to it.
+constexpr uint64_t kLargestQlmFile = 4 + 2 * 512 * 512;
+
+// 1234567 as "1,234,567".
+std::string Grouped(uint64_t number);
+
+// Why a file of `size` bytes that starts with `head` is not a QLM image ("file is 1,000 bytes;
+// a 512 x 384 QLM image is 393,220 bytes (truncated)"); empty when it is one.
+std::string WhyNotQlm(uint64_t size, const std::vector<unsigned char>& head);
+
+struct QlmSource {
+  Input input;
+  bool memory = false;               // the plug-in gets `bytes`, else `moduleName`
+  std::vector<unsigned char> bytes;  // the whole file, in memory mode
+  std::string moduleName;            // the name the plug-in opens, in file mode
+  uint64_t size = 0;
+};
+
+// Opens a QLM input and makes what the plug-in is handed: its name, or with `memory`, for a
+// stream, or for a name the plug-in cannot take, its bytes. Returns 0, or prints why and
+// returns the exit code: 6 for a file that cannot be opened or read, 2 for one too large.
+int OpenQlmSource(const std::string& name, bool memory, QlmSource* source);
+
+// The first `count` bytes, as far as the file has them.
+std::vector<unsigned char> HeadOf(QlmSource* source, size_t count);
+
+// What the host sees wrong with the file; empty when header and size agree.
+std::string WhyRejected(QlmSource* source);
+
+void CloseQlmSource(QlmSource* source);
+
+#endif  // SPIQLM_HOST_QLM_INPUT_H
