@@ -46,6 +46,12 @@ ReadResult ReadAll(Input* input, uint64_t limit, std::vector<unsigned char>* byt
 // Up to `count` bytes from the start of a regular input (fewer when it is shorter).
 bool ReadStart(Input* input, size_t count, std::vector<unsigned char>* bytes, std::string* why);
 
+// What each platform provides for the two above (files_posix.cpp, files_windows.cpp): moving a
+// regular input back to its start, and reading until `want` bytes or the end. Both leave the
+// system's error for LastSystemError on failure.
+bool RewindInput(Input* input);
+bool ReadInput(Input* input, unsigned char* buffer, size_t want, size_t* got);
+
 // Which file `path` names, following symbolic links; false when it does not exist.
 bool IdentifyPath(const std::string& path, FileId* id);
 

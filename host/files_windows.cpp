@@ -20,22 +20,6 @@ FileId IdOf(HANDLE file) {
   return id;
 }
 
-bool ReadFully(HANDLE file, unsigned char* buffer, size_t want, size_t* got) {
-  *got = 0;
-  while (*got < want) {
-    DWORD chunk = want - *got > 1u << 30 ? 1u << 30 : static_cast<DWORD>(want - *got);
-    DWORD read = 0;
-    if (!ReadFile(file, buffer + *got, chunk, &read, nullptr)) {
-      // The writer of a pipe closing it is its end, as on other systems.
-      if (GetLastError() == ERROR_BROKEN_PIPE) break;
-      return false;
-    }
-    if (read == 0) break;
-    *got += read;
-  }
-  return true;
-}
-
 }  // namespace
 
 std::wstring Widen(const std::string& utf8) {
@@ -118,47 +102,25 @@ void CloseInput(Input* input) {
   input->handle = -1;
 }
 
-ReadResult ReadAll(Input* input, uint64_t limit, std::vector<unsigned char>* bytes,
-                   std::string* why) {
-  bytes->clear();
-  if (input->regular && input->size > limit) return ReadResult::kTooLarge;
+bool RewindInput(Input* input) {
   LARGE_INTEGER start;
   start.QuadPart = 0;
-  if (input->regular && !SetFilePointerEx(Handle(*input), start, nullptr, FILE_BEGIN)) {
-    *why = LastSystemError();
-    return ReadResult::kFailed;
-  }
-  // A regular file is read at its size, and one byte more shows it grew since; a stream in
-  // steps, so a short one takes little memory, to at most one byte past the limit.
-  size_t step = input->regular ? static_cast<size_t>(input->size) + 1 : size_t(1) << 16;
-  size_t want = static_cast<size_t>(limit) + 1;
-  while (bytes->size() < want) {
-    size_t have = bytes->size();
-    size_t chunk = want - have < step ? want - have : step;
-    bytes->resize(have + chunk);
-    size_t got = 0;
-    if (!ReadFully(Handle(*input), bytes->data() + have, chunk, &got)) {
-      *why = LastSystemError();
-      bytes->clear();
-      return ReadResult::kFailed;
-    }
-    bytes->resize(have + got);
-    if (got < chunk || input->regular) break;
-  }
-  return bytes->size() > limit ? ReadResult::kTooLarge : ReadResult::kRead;
+  return SetFilePointerEx(Handle(*input), start, nullptr, FILE_BEGIN) != FALSE;
 }
 
-bool ReadStart(Input* input, size_t count, std::vector<unsigned char>* bytes, std::string* why) {
-  LARGE_INTEGER start;
-  start.QuadPart = 0;
-  bytes->assign(count, 0);
-  size_t got = 0;
-  if (!SetFilePointerEx(Handle(*input), start, nullptr, FILE_BEGIN) ||
-      !ReadFully(Handle(*input), bytes->data(), count, &got)) {
-    *why = LastSystemError();
-    return false;
+bool ReadInput(Input* input, unsigned char* buffer, size_t want, size_t* got) {
+  *got = 0;
+  while (*got < want) {
+    DWORD chunk = want - *got > 1u << 30 ? 1u << 30 : static_cast<DWORD>(want - *got);
+    DWORD read = 0;
+    if (!ReadFile(Handle(*input), buffer + *got, chunk, &read, nullptr)) {
+      // The writer of a pipe closing it is its end, as on other systems.
+      if (GetLastError() == ERROR_BROKEN_PIPE) break;
+      return false;
+    }
+    if (read == 0) break;
+    *got += read;
   }
-  bytes->resize(got);
   return true;
 }
 
