@@ -10,7 +10,8 @@
 
 namespace {
 
-const char kVersion[] = "spihost 1.0.0";
+// The project's version, which the Windows version resource carries too.
+const char kVersion[] = "spihost " SPIQLM_VERSION;
 
 const char* CommandWord(Command command) {
   switch (command) {

@@ -25,8 +25,9 @@ int Call(Export which, const uint32_t* args, uint32_t count) {
   return static_cast<int>(PeCall(loaded, targets[which], kExportNames[which], args, count));
 }
 
-int WINAPI CheckedGetPicture(char* source, long length, unsigned int flags, HLOCAL* info,
-                             HLOCAL* pixels, ProgressCallback progress, long lData) {
+// GetPicture and GetPreview take the same seven arguments.
+int CallPictureExport(Export which, char* source, long length, unsigned int flags, HLOCAL* info,
+                      HLOCAL* pixels, ProgressCallback progress, long lData) {
   const uint32_t args[7] = {Word(source),
                             static_cast<uint32_t>(length),
                             flags,
@@ -34,19 +35,17 @@ int WINAPI CheckedGetPicture(char* source, long length, unsigned int flags, HLOC
                             Word(pixels),
                             Word(reinterpret_cast<void*>(progress)),
                             static_cast<uint32_t>(lData)};
-  return Call(kGetPicture, args, 7);
+  return Call(which, args, 7);
+}
+
+int WINAPI CheckedGetPicture(char* source, long length, unsigned int flags, HLOCAL* info,
+                             HLOCAL* pixels, ProgressCallback progress, long lData) {
+  return CallPictureExport(kGetPicture, source, length, flags, info, pixels, progress, lData);
 }
 
 int WINAPI CheckedGetPreview(char* source, long length, unsigned int flags, HLOCAL* info,
                              HLOCAL* pixels, ProgressCallback progress, long lData) {
-  const uint32_t args[7] = {Word(source),
-                            static_cast<uint32_t>(length),
-                            flags,
-                            Word(info),
-                            Word(pixels),
-                            Word(reinterpret_cast<void*>(progress)),
-                            static_cast<uint32_t>(lData)};
-  return Call(kGetPreview, args, 7);
+  return CallPictureExport(kGetPreview, source, length, flags, info, pixels, progress, lData);
 }
 
 int WINAPI CheckedGetPictureInfo(char* source, long length, unsigned int flags, PictureInfo* info) {
