@@ -24,9 +24,12 @@ def main():
     qemu, model, host, module, sample, expected, scratch = sys.argv[1:8]
     os.makedirs(scratch, exist_ok=True)
     log = os.path.join(scratch, 'qemu-%s.log' % model)
+    out = os.path.join(scratch, 'trace-%s.bmp' % model)
+    if os.path.exists(out):
+        os.remove(out)  # spihost keeps existing files
     run = subprocess.run(
         [qemu, '-cpu', model, '-d', 'in_asm,exec,nochain', '-D', log, host, 'decode',
-         '--plugin', module, '-o', os.path.join(scratch, 'trace-%s.bmp' % model), sample],
+         '--plugin', module, '-o', out, sample],
         env=dict(os.environ, SPIQLM_PE_REPORT='1'), capture_output=True, text=True)
     if run.returncode != 0:
         sys.exit('spihost exited %d: %s' % (run.returncode, run.stderr))

@@ -1,7 +1,11 @@
 # spihost on the emulated CPU decodes the sample through the 32-bit DLL, by name and from
 # memory, into the same bytes as the native spihost with the native module.
 #   cmake -DEMULATOR=... -DHOST=... -DREFERENCE=... -DPLUGIN=... -DSAMPLE=... -DOUT=... -P this
-execute_process(COMMAND ${REFERENCE} decode -o ${OUT}.native.bmp ${SAMPLE} RESULT_VARIABLE result)
+# Outputs of an earlier run go first: spihost keeps existing files, and a stale one must not
+# stand in for a decode that wrote nothing.
+file(REMOVE ${OUT}.native.bmp)
+execute_process(COMMAND ${REFERENCE} decode -o ${OUT}.native.bmp ${SAMPLE}
+  RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "the native spihost exited ${result}")
 endif()
