@@ -20,7 +20,7 @@ add_library(spiwinapi STATIC winapi/winapi_posix.cpp)
 target_include_directories(spiwinapi PUBLIC ${CMAKE_SOURCE_DIR})
 spiqlm_warnings(spiwinapi)
 
-add_library(spiqlm_loader STATIC host/plugin_loader.cpp host/pe_loader.cpp host/pe_plugin.cpp
+add_library(spiqlm_loader STATIC host/plugin_loader.cpp host/pe_image.cpp host/pe_loader.cpp host/pe_plugin.cpp
   host/pe_call.cpp host/pe_call_i386.S)
 target_compile_definitions(spiqlm_loader PUBLIC SPIQLM_PE_LOADER)
 target_link_libraries(spiqlm_loader PUBLIC spiwinapi)

@@ -1,16 +1,13 @@
 #include "host/pe_loader.h"
 
-#include <fcntl.h>
-#include <stdlib.h>
 #include <string.h>
 #include <strings.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <vector>
 
 #include "host/pe_call.h"
+#include "host/pe_image.h"
 #include "winapi/winapi.h"
 #include "winapi/winapi_testing.h"
 
@@ -26,23 +23,8 @@ struct PeModule {
 
 namespace {
 
-constexpr uint32_t kPage = 0x1000;
 constexpr uint32_t kDllProcessDetach = 0;
 constexpr uint32_t kDllProcessAttach = 1;
-
-// Little-endian fields of the file or of the mapped image, wherever they sit.
-uint16_t Get16(const unsigned char* at) {
-  return static_cast<uint16_t>(at[0] | at[1] << 8);
-}
-
-uint32_t Get32(const unsigned char* at) {
-  return static_cast<uint32_t>(at[0]) | static_cast<uint32_t>(at[1]) << 8 |
-         static_cast<uint32_t>(at[2]) << 16 | static_cast<uint32_t>(at[3]) << 24;
-}
-
-void Put32(unsigned char* at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<unsigned char>(value >> (8 * i));
-}
 
 uint32_t Word(const void* pointer) {
   return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pointer));
@@ -80,24 +62,6 @@ std::vector<Binding> Bindings() {
   };
 }
 
-bool ReadWholeFile(const std::string& path, std::vector<unsigned char>* bytes) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat status;
-  bool ok = fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size < (64 << 20);
-  if (ok) {
-    bytes->resize(static_cast<size_t>(status.st_size));
-    size_t done = 0;
-    while (ok && done < bytes->size()) {
-      ssize_t got = read(fd, bytes->data() + done, bytes->size() - done);
-      ok = got > 0;
-      if (ok) done += static_cast<size_t>(got);
-    }
-  }
-  close(fd);
-  return ok;
-}
-
 // The image's bytes at `rva`, when `length` of them lie inside it.
 unsigned char* At(const PeModule* module, uint32_t rva, uint32_t length) {
   if (rva > module->size || length > module->size - rva) return nullptr;
@@ -111,72 +75,6 @@ const char* StringAt(const PeModule* module, uint32_t rva) {
   return memchr(at, 0, module->size - rva) != nullptr ? reinterpret_cast<const char*>(at) : nullptr;
 }
 
-struct Headers {
-  uint32_t sections;  // file offset of the section table
-  uint16_t sectionCount;
-  uint32_t imageBase, imageSize, headersSize, sectionAlignment, entry;
-  uint32_t directories;  // file offset of the data directories
-  uint32_t directoryCount;
-};
-
-bool ReadHeaders(const std::vector<unsigned char>& file, Headers* headers, std::string* error) {
-  if (file.size() < 0x40 || file[0] != 'M' || file[1] != 'Z') {
-    *error = "not a PE file";
-    return false;
-  }
-  const uint32_t pe = Get32(&file[0x3C]);
-  if (pe > file.size() - 24 || memcmp(&file[pe], "PE\0\0", 4) != 0) {
-    *error = "no PE signature";
-    return false;
-  }
-  const unsigned char* coff = &file[pe + 4];
-  const uint16_t machine = Get16(coff), characteristics = Get16(coff + 18);
-  const uint16_t optionalSize = Get16(coff + 16);
-  if (machine != 0x14C || (characteristics & 0x2000) == 0) {
-    *error = "not a 32-bit x86 DLL";
-    return false;
-  }
-  const uint32_t optional = pe + 24;
-  if (optionalSize < 96 || optional + optionalSize > file.size() ||
-      Get16(&file[optional]) != 0x10B) {
-    *error = "no PE32 optional header";
-    return false;
-  }
-  const unsigned char* o = &file[optional];
-  headers->entry = Get32(o + 16);
-  headers->imageBase = Get32(o + 28);
-  headers->sectionAlignment = Get32(o + 32);
-  headers->imageSize = Get32(o + 56);
-  headers->headersSize = Get32(o + 60);
-  headers->directoryCount = Get32(o + 92);
-  headers->directories = optional + 96;
-  if (headers->directoryCount > (optionalSize - 96u) / 8u) {
-    headers->directoryCount = (optionalSize - 96u) / 8u;
-  }
-  headers->sectionCount = Get16(coff + 2);
-  headers->sections = optional + optionalSize;
-  if (headers->sections + 40u * headers->sectionCount > file.size()) {
-    *error = "section table past the end of the file";
-    return false;
-  }
-  // Protections are set per section, so sections must start on pages of their own.
-  if (headers->sectionAlignment % kPage != 0 || headers->imageSize == 0 ||
-      headers->imageSize > (256u << 20) || headers->headersSize > headers->imageSize) {
-    *error = "unsupported section alignment or image size";
-    return false;
-  }
-  return true;
-}
-
-// A data directory's RVA and size, or zeros when the file has none.
-void Directory(const std::vector<unsigned char>& file, const Headers& headers, uint32_t index,
-               uint32_t* rva, uint32_t* size) {
-  *rva = *size = 0;
-  if (index >= headers.directoryCount) return;
-  *rva = Get32(&file[headers.directories + 8 * index]);
-  *size = Get32(&file[headers.directories + 8 * index + 4]);
-}
-
 // Reserves the image's pages anywhere but at the preferred base, so that the relocations are
 // exercised on every load.
 unsigned char* MapImage(uint32_t size, uint32_t preferred) {
@@ -188,8 +86,8 @@ unsigned char* MapImage(uint32_t size, uint32_t preferred) {
   return second == MAP_FAILED ? nullptr : static_cast<unsigned char*>(second);
 }
 
-bool CopySections(PeModule* module, const std::vector<unsigned char>& file, const Headers& headers,
-                  std::string* error) {
+bool CopySections(PeModule* module, const std::vector<unsigned char>& file,
+                  const PeHeaders& headers, std::string* error) {
   memcpy(module->base, file.data(),
          headers.headersSize < file.size() ? headers.headersSize : file.size());
   for (uint16_t i = 0; i < headers.sectionCount; ++i) {
@@ -287,7 +185,7 @@ bool BindImports(PeModule* module, uint32_t rva, uint32_t size, std::string* err
   }
 }
 
-bool Protect(PeModule* module, const std::vector<unsigned char>& file, const Headers& headers,
+bool Protect(PeModule* module, const std::vector<unsigned char>& file, const PeHeaders& headers,
              std::string* error) {
   if (mprotect(module->base, module->size, PROT_READ) != 0) {
     *error = "cannot protect the image";
@@ -321,33 +219,24 @@ uint32_t CallEntry(const PeModule* module, uint32_t reason) {
 
 }  // namespace
 
-bool IsPeFile(const std::string& path) {
-  FILE* file = fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
-  char magic[2] = {0, 0};
-  bool pe = fread(magic, 1, 2, file) == 2 && magic[0] == 'M' && magic[1] == 'Z';
-  fclose(file);
-  return pe;
-}
-
 PeModule* LoadPeModule(const std::string& path, uint32_t stackOffset, std::string* error) {
   std::vector<unsigned char> file;
-  if (!ReadWholeFile(path, &file)) {
+  if (!ReadPeFile(path, &file)) {
     *error = "cannot read " + path;
     return nullptr;
   }
-  Headers headers;
-  if (!ReadHeaders(file, &headers, error)) return nullptr;
+  PeHeaders headers;
+  if (!ReadPeHeaders(file, &headers, error)) return nullptr;
   PeModule* module = new PeModule;
   module->size = (headers.imageSize + kPage - 1) / kPage * kPage;
   module->preferred = headers.imageBase;
   module->entry = headers.entry;
   module->stackOffset = stackOffset;
   module->name = path.substr(path.find_last_of('/') + 1);
-  Directory(file, headers, 0, &module->exportRva, &module->exportSize);
+  PeDirectory(file, headers, 0, &module->exportRva, &module->exportSize);
   uint32_t importRva, importSize, relocRva, relocSize;
-  Directory(file, headers, 1, &importRva, &importSize);
-  Directory(file, headers, 5, &relocRva, &relocSize);
+  PeDirectory(file, headers, 1, &importRva, &importSize);
+  PeDirectory(file, headers, 5, &relocRva, &relocSize);
   module->base = MapImage(module->size, module->preferred);
   if (module->base == nullptr) {
     *error = "cannot map the image";
