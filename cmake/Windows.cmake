@@ -57,7 +57,8 @@ include(cmake/Pictures.cmake)
 add_executable(spihost ${SPIQLM_HOST_SOURCES})
 target_link_libraries(spihost PRIVATE spiqlm_loader spiqlm_convert spihost_pictures spiqlm_cli11
   shell32)
-target_link_options(spihost PRIVATE -static)
+# Stripped: the static C++ runtime brings megabytes of debug information no user needs.
+target_link_options(spihost PRIVATE -static -s)
 spiqlm_warnings(spihost)
 
 include(cmake/WindowsRelease.cmake)
