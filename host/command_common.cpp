@@ -79,7 +79,7 @@ int PlanOrSay(const Options& options, const std::string& name, const std::vector
               OutputPlan* plan) {
   std::string why;
   if (PlanOutput(name, options.force, guarded, plan, &why)) return kExitOk;
-  return Fail(kExitCannotWrite, name, why);
+  return Fail(kExitCannotWrite, name == "-" ? "standard output" : name, why);
 }
 
 void GuardWritten(const OutputPlan& plan, const std::string& input, std::vector<Guarded>* guarded) {

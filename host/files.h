@@ -17,6 +17,8 @@ struct FileId {
   uint64_t volume = 0;
   uint64_t index = 0;
   bool known = false;
+  bool stream = false;  // a pipe, FIFO, socket or character device: what is written never
+                        // replaces what was read
 };
 
 inline bool SameFile(const FileId& a, const FileId& b) {

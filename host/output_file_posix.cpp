@@ -163,7 +163,8 @@ bool PlanOutput(const std::string& name, bool force, const std::vector<Guarded>&
   plan->target = name;
   if (name == "-") {
     plan->way = OutputWay::kStandardOutput;
-    return true;
+    *why = GuardOn(StandardOutputId(), guarded);
+    return why->empty();
   }
   struct stat status;
   if (stat(name.c_str(), &status) != 0) {
@@ -176,12 +177,8 @@ bool PlanOutput(const std::string& name, bool force, const std::vector<Guarded>&
   }
   FileId id;
   IdentifyPath(name, &id);
-  for (const Guarded& file : guarded) {
-    if (SameFile(file.id, id)) {
-      *why = "is " + file.what + "; not written over (choose another name with -o or -d)";
-      return false;
-    }
-  }
+  *why = GuardOn(id, guarded);
+  if (!why->empty()) return false;
   if (S_ISDIR(status.st_mode)) {
     errno = EISDIR;
     *why = LastSystemError() + " (-d DIR names the outputs' folder)";

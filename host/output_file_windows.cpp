@@ -87,7 +87,8 @@ bool PlanOutput(const std::string& name, bool force, const std::vector<Guarded>&
   plan->target = name;
   if (name == "-") {
     plan->way = OutputWay::kStandardOutput;
-    return true;
+    *why = GuardOn(StandardOutputId(), guarded);
+    return why->empty();
   }
   DWORD attributes = GetFileAttributesW(Widen(name).c_str());
   HANDLE file = CreateFileW(Widen(name).c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
@@ -105,12 +106,8 @@ bool PlanOutput(const std::string& name, bool force, const std::vector<Guarded>&
   CloseHandle(file);
   FileId id;
   IdentifyPath(name, &id);
-  for (const Guarded& entry : guarded) {
-    if (SameFile(entry.id, id)) {
-      *why = "is " + entry.what + "; not written over (choose another name with -o or -d)";
-      return false;
-    }
-  }
+  *why = GuardOn(id, guarded);
+  if (!why->empty()) return false;
   if (disk && attributes != INVALID_FILE_ATTRIBUTES &&
       (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     *why = "is a folder (-d DIR names the outputs' folder)";

@@ -66,6 +66,33 @@ class NeverOverAnInput(h.HostCase):
         self.assertEqual(self.read(source), data)
 
 
+    def test_standard_output_is_not_written_over_when_it_is_an_input(self):
+        data = qlm(2, 1)
+        picture = h.bmp24(1, 1, [1, 2, 3])
+        decode = ['decode', '--plugin', h.MODULE, '-q']
+        cases = [  # what, arguments before the input, input, its bytes, how stdout opens it
+            ('decode, appended', decode + ['-o', '-'], 'c.qlm', data, 'ab'),
+            ('decode, read and write', decode + ['-o', '-'], 'c.qlm', data, 'r+b'),
+            ('decode --memory', decode + ['--memory', '-o', '-'], 'c.qlm', data, 'ab'),
+            ('decode to /dev/stdout', decode + ['-o', '/dev/stdout'], 'c.qlm', data, 'ab'),
+            ('encode, appended', ['encode', '-o', '-'], 'e.bmp', picture, 'ab'),
+        ]
+        for what, args, name, content, mode in cases:
+            with self.subTest(what=what):
+                source = self.path(name, content)
+                with open(source, mode) as stdout:
+                    result = subprocess.run([h.SPIHOST, *args, source], stdout=stdout,
+                                            stderr=subprocess.PIPE, text=True, timeout=60)
+                self.assertFails(result, 9, 'is an input of this command')
+                self.assertEqual(self.read(source), content)
+        # A stream read and written at once loses nothing, so it is not guarded: here the
+        # empty input is refused for what it is.
+        with open(os.devnull, 'rb') as stdin, open(os.devnull, 'wb') as stdout:
+            result = subprocess.run([h.SPIHOST, *decode, '-o', '-', '-'], stdin=stdin,
+                                    stdout=stdout, stderr=subprocess.PIPE, text=True, timeout=60)
+        self.assertFails(result, 2, 'file is 0 bytes')
+
+
 class ReplacedSafely(h.HostCase):
     def setUp(self):
         super().setUp()
