@@ -205,6 +205,19 @@ int UsageError(const CLI::App* command, const std::string& problem) {
   return kExitUsage;
 }
 
+// An empty value would read as "not given": -o "$OUT" with OUT unset would write beside the
+// input, --plugin "" would load the default module.
+std::string EmptyValue(const CLI::App* command) {
+  for (const char* name : {"--output", "--dir", "--plugin", "--format"}) {
+    const CLI::Option* option = command->get_option_no_throw(name);
+    if (option == nullptr) continue;
+    for (const std::string& value : option->results()) {
+      if (value.empty()) return Spelled(command, name) + " needs a value, not an empty one";
+    }
+  }
+  return "";
+}
+
 // Rules between options, which CLI11 cannot say.
 std::string Conflicts(const Options& options) {
   if (options.command != Command::kDecode && options.command != Command::kEncode) return "";
@@ -239,8 +252,17 @@ int ParseCommandLine(const std::vector<std::string>& arguments, Options* options
   } else if (arguments[0] != "-h" && arguments[0] != "--help" && arguments[0] != "--version") {
     return UsageError(nullptr, "the command comes first, then its options (" + arguments[0] + ")");
   }
-  // CLI11 wants the arguments last first.
-  std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
+  // CLI11 reads "--output=" as "--output" taking the next argument, which would make an input
+  // the output: it is "--output" with an empty value. CLI11 wants the arguments last first.
+  std::vector<std::string> reversed;
+  bool beforeDashes = true;
+  for (const std::string& argument : arguments) {
+    if (argument == "--") beforeDashes = false;
+    bool emptied = beforeDashes && argument.size() > 3 && argument.compare(0, 2, "--") == 0 &&
+                   argument.find('=') == argument.size() - 1;
+    reversed.insert(reversed.begin(), emptied ? argument.substr(0, argument.size() - 1) : argument);
+    if (emptied) reversed.insert(reversed.begin(), "");
+  }
   try {
     parser.app.parse(reversed);
   } catch (const CLI::CallForHelp&) {
@@ -256,7 +278,8 @@ int ParseCommandLine(const std::vector<std::string>& arguments, Options* options
   for (const auto& entry : parser.commands) {
     if (entry.second->parsed()) options->command = entry.first;
   }
-  std::string conflict = Conflicts(*options);
+  std::string conflict = EmptyValue(command);
+  if (conflict.empty()) conflict = Conflicts(*options);
   if (!conflict.empty()) return UsageError(command, conflict);
   return -1;
 }

@@ -259,6 +259,14 @@ class CommandLine(h.HostCase):
              '2 inputs; use -d DIR'),
             (['decode', '-o', 'x.bmp', '-d', 'y', 'a.qlm'], 'give -o or -d, not both'),
             (['decode', '--format', 'gif', 'a.qlm'], "--format takes bmp, png or ppm, not 'gif'"),
+            # An empty value, as "$OUT" gives when OUT is unset, is no value.
+            (['decode', '-o', '', 'a.qlm'], '-o needs a value, not an empty one'),
+            (['decode', '--output=', 'a.qlm'], '-o needs a value, not an empty one'),
+            (['encode', '-d', '', 'a.ppm'], '-d needs a value, not an empty one'),
+            (['decode', '--plugin', '', 'a.qlm'], '--plugin needs a value, not an empty one'),
+            (['info', '--plugin='], '--plugin needs a value, not an empty one'),
+            (['check', '--plugin', '', 'a.qlm'], '--plugin needs a value, not an empty one'),
+            (['decode', '--format', '', 'a.qlm'], '--format needs a value, not an empty one'),
         ]
         for args, message in cases:
             with self.subTest(args=args):
