@@ -51,6 +51,13 @@ bool LoadPluginOrSay(const Options& options, SpiPlugin* plugin, std::string* pat
   return false;
 }
 
+std::string ExtensionOf(const std::string& name) {
+  size_t base = name.find_last_of("/\\");
+  base = base == std::string::npos ? 0 : base + 1;
+  size_t dot = name.find_last_of('.');
+  return dot == std::string::npos || dot < base ? "" : name.substr(dot + 1);
+}
+
 std::vector<Guarded> GuardInputs(const std::vector<std::string>& inputs) {
   std::vector<Guarded> guarded;
   for (const std::string& name : inputs) {

@@ -31,14 +31,6 @@ void FreeBlocks(const SpiPlugin& plugin, Blocks* blocks) {
   *blocks = Blocks{};
 }
 
-// The extension of a file name, without its dot; empty when it has none.
-std::string ExtensionOf(const std::string& name) {
-  size_t base = name.find_last_of("/\\");
-  base = base == std::string::npos ? 0 : base + 1;
-  size_t dot = name.find_last_of('.');
-  return dot == std::string::npos || dot <= base ? "" : name.substr(dot + 1);
-}
-
 // The format from --format or the output's name. A name with an extension not ours, or one
 // that disagrees with --format, would be a mislabelled file: refused. The name of an output
 // written through (a FIFO, a device, standard output) says nothing of what it holds.
@@ -51,7 +43,7 @@ int ChooseFormat(const Options& options, const OutputPlan& plan, ImageFormat* fo
   ImageFormat named;
   if (!FormatForName(name, &named)) {
     return Fail(kExitUsage, name,
-                "decode writes .bmp, .png and .ppm files, not ." + ExtensionOf(name) +
+                "decode writes .bmp, .png, .ppm and .pnm files, not ." + ExtensionOf(name) +
                     " (--format chooses the format of a name without an extension)");
   }
   if (given && named != *format) {

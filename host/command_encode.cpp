@@ -17,13 +17,9 @@ std::string Size(int width, int height) {
 }
 
 bool NamedQlm(const std::string& name) {
-  size_t base = name.find_last_of("/\\");
-  base = base == std::string::npos ? 0 : base + 1;
-  size_t dot = name.find_last_of('.');
-  if (dot == std::string::npos || dot <= base) return true;
-  std::string extension = name.substr(dot);
+  std::string extension = ExtensionOf(name);
   for (char& c : extension) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  return extension == ".qlm";
+  return extension.empty() || extension == "qlm";
 }
 
 int ReadOrSay(const std::string& name, Picture* picture) {

@@ -28,6 +28,10 @@ std::vector<Guarded> GuardInputs(const std::vector<std::string>& inputs);
 std::string OutputNameFor(const Options& options, const std::string& input,
                           const std::string& extension, bool besideInput, std::string* why);
 
+// The extension of an output's name, without its dot; empty when it has none. A name that is
+// all extension (".png") has one: a file named so would be taken for one of that kind.
+std::string ExtensionOf(const std::string& name);
+
 // Plans the output and says why it is refused; returns 0 or the exit code.
 int PlanOrSay(const Options& options, const std::string& name, const std::vector<Guarded>& guarded,
               OutputPlan* plan);

@@ -86,6 +86,8 @@ class Decode(h.HostCase):
             ([], 'd', 'bmp'), (['--format', 'bmp'], 'e.bmp', 'bmp'),
             ([], 'f.png', 'png'), (['--format', 'png'], 'g', 'png'),
             (['--format', 'ppm'], '-', 'ppm'),
+            # A name that is all extension is named by it.
+            ([], '.png', 'png'), ([], '.PNM', 'ppm'), (['-f', '--format', 'png'], '.png', 'png'),
         ]
         for extra, name, format in cases:
             with self.subTest(name=name, extra=extra):
@@ -96,8 +98,12 @@ class Decode(h.HostCase):
                 data = result.stdout if name == '-' else self.read(out)
                 self.assertTrue(data.startswith(signatures[format]))
         refusals = [
-            ([], 'x.jpg', 'decode writes .bmp, .png and .ppm files, not .jpg'),
+            ([], 'x.jpg', 'decode writes .bmp, .png, .ppm and .pnm files, not .jpg'),
+            (['--format', 'png'], 'x.jpg', 'not .jpg'),
             (['--format', 'ppm'], 'y.bmp', 'the name says bmp but --format says ppm'),
+            ([], '.bashrc', 'decode writes .bmp, .png, .ppm and .pnm files, not .bashrc'),
+            (['--format', 'bmp'], '.bashrc', 'not .bashrc'),
+            (['--format', 'bmp'], '.ppm', 'the name says ppm but --format says bmp'),
         ]
         for extra, name, message in refusals:
             with self.subTest(name=name, extra=extra):
@@ -227,8 +233,16 @@ class Encode(h.HostCase):
                 self.assertFails(run('encode', '-f', '-o', out, source), 11, source, message)
                 self.assertFalse(os.path.exists(out))
         self.assertFails(run('encode', self.path('none.ppm')), 6, 'No such file or directory')
-        self.assertFails(run('encode', '-o', self.path('x.bmp'), big), 10,
-                         'encode writes QLM files; name the output .qlm')
+        for name in ('x.bmp', '.bmp', 'x.qlm.png'):
+            with self.subTest(output=name):
+                self.assertFails(run('encode', '-o', self.path(name), big), 10,
+                                 'encode writes QLM files; name the output .qlm')
+                self.assertFalse(os.path.exists(self.path(name)))
+        for name in ('.qlm', 'no-extension', 'X.QLM'):
+            with self.subTest(output=name):
+                result = run('encode', '--fit', '-o', self.path(name), big)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertEqual(self.read(self.path(name))[:4], struct.pack('>HH', 512, 384))
         result = run('encode', '--fit', big)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertIn('(512 x 384, scaled down from 640 x 480)', result.stdout)
