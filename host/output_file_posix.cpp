@@ -40,6 +40,15 @@ bool FollowLinks(const std::string& name, std::string* target, std::string* why)
   return false;
 }
 
+// The start of the output's name, for the temporary file's, so that it stays within every file
+// system's name limit (255 bytes on most) whatever the output's length: at most 64 bytes, not
+// cutting a UTF-8 character.
+std::string TemporaryBase(const std::string& base) {
+  size_t length = base.size() < 64 ? base.size() : 64;
+  while (length > 0 && length < base.size() && (base[length] & 0xC0) == 0x80) --length;
+  return base.substr(0, length);
+}
+
 bool WriteAll(int fd, const std::vector<unsigned char>& bytes, std::string* why) {
   size_t done = 0;
   while (done < bytes.size()) {
@@ -112,8 +121,8 @@ bool Install(const std::string& temporary, const std::string& target, bool repla
 bool WriteAtomically(const OutputPlan& plan, const std::vector<unsigned char>& bytes,
                      std::string* why) {
   std::string folder = Folder(plan.target);
-  std::string base = plan.target.substr(folder.size());
-  std::string pattern = folder + "." + base + ".spihost-XXXXXX";
+  std::string pattern =
+      folder + "." + TemporaryBase(plan.target.substr(folder.size())) + ".spihost-XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   // Signals wait until the new file is known to their handler, so none can leave it behind.

@@ -9,6 +9,20 @@ namespace {
 
 const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
+// The output's folder and the start of its name, for the temporary file's, so that it stays
+// within the system's name limit (255 characters) whatever the output's length: at most 64 of
+// its UTF-16 units, not cutting a pair.
+std::wstring TemporaryStart(const std::wstring& target) {
+  size_t base = target.find_last_of(L"/\\");
+  base = base == std::wstring::npos ? 0 : base + 1;
+  size_t length = target.size() - base < 64 ? target.size() - base : 64;
+  if (length > 0 && base + length < target.size() && target[base + length] >= 0xDC00 &&
+      target[base + length] <= 0xDFFF) {
+    --length;
+  }
+  return target.substr(0, base + length);
+}
+
 bool WriteAll(HANDLE file, const std::vector<unsigned char>& bytes, std::string* why) {
   size_t done = 0;
   while (done < bytes.size()) {
@@ -48,8 +62,8 @@ bool WriteAtomically(const OutputPlan& plan, const std::vector<unsigned char>& b
   std::wstring temporary;
   HoldInterrupts();
   for (unsigned attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
-    temporary = target + L".spihost-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                std::to_wstring(attempt);
+    temporary = TemporaryStart(target) + L".spihost-" + std::to_wstring(GetCurrentProcessId()) +
+                L"-" + std::to_wstring(attempt);
     // Shared for deleting, so a console handler can remove it while it is open.
     file = CreateFileW(temporary.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,
                        FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -127,6 +127,20 @@ class ReplacedSafely(h.HostCase):
         self.assertTrue(os.path.islink(dangling) and os.path.exists(self.path('made.bmp')))
         self.assertEqual([n for n in self.listing() if 'spihost' in n], [])
 
+    def test_names_as_long_as_the_system_allows_are_written_and_replaced(self):
+        names = [('255 bytes', 'n' * 251 + '.bmp'),
+                 ('255 bytes of 3-byte characters', '\u753b' * 83 + 'x.bmp')]
+        for what, name in names:
+            with self.subTest(what=what):
+                self.assertLessEqual(len(name.encode()), 255)
+                out = self.path(name)
+                for extra in ([], ['-f']):  # made, then replaced
+                    result = self.decode(out, *extra)
+                    self.assertEqual(result.returncode, 0, result.stderr)
+                    self.assertEqual(self.read(out)[:2], b'BM')
+                self.assertEqual(self.listing(), sorted(['pic.qlm', name]))
+                os.remove(out)
+
     def test_a_new_file_follows_the_umask(self):
         for mask, mode in ((0o022, 0o644), (0o077, 0o600), (0o002, 0o664)):
             with self.subTest(umask=oct(mask)):
@@ -326,6 +340,23 @@ class Interrupted(h.HostCase):
                     if existing:
                         self.assertEqual(self.read(out), existing, 'the old file is whole')
                         os.remove(out)
+
+    def test_a_long_name_s_temporary_file_is_cut_between_characters(self):
+        source = self.path('pic.qlm', qlm(1, 1))
+        mark = self.path('mark')
+        name = 'abc' + '\U0001F5BC' * 62 + '.bmp'  # 4-byte characters across the cut
+        env = {'LD_PRELOAD': h.SLOW_FSYNC, 'SPIQLM_SLOW_FSYNC_MARK': mark,
+               'ASAN_OPTIONS': os.environ.get('ASAN_OPTIONS', '') + ':verify_asan_link_order=0'}
+        process = self.start(['decode', '--plugin', h.MODULE, '-o', self.path(name), source],
+                             env)
+        pid = int(h.wait_for(mark))
+        # The names as bytes, while fsync waits: a cut inside a character would not decode.
+        temporary = [n for n in os.listdir(os.fsencode(self.dir)) if b'spihost' in n]
+        os.kill(pid, signal.SIGTERM)
+        process.communicate(timeout=30)
+        self.assertEqual(len(temporary), 1, temporary)
+        self.assertTrue(temporary[0].decode().startswith('.abc' + '\U0001F5BC' * 15 + '.spihost-'),
+                        temporary)
 
 
 if __name__ == '__main__':
