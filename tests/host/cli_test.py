@@ -352,10 +352,11 @@ class Plugin(h.HostCase):
              '(an ELF module for x86; this spihost is for x86-64)'),
             ('arm64.so', elf(64, 183), 'an ELF module for ARM64 cannot be loaded by this host '
              'for x86-64'),
-            ('dll32.spi', pe(0x14C), 'a 32-bit module cannot be loaded by this 64-bit host '
-             '(a Windows DLL for x86'),
+            # A Windows DLL of either size is named as one, not as the wrong size.
+            ('dll32.spi', pe(0x14C), 'a Windows DLL for x86 cannot be loaded by this host, '
+             'which loads ELF modules (the 32-bit spihost.exe on Windows loads it)'),
             ('dll64.spi', pe(0x8664), 'a Windows DLL for x86-64 cannot be loaded by this host, '
-             'which loads ELF modules'),
+             'which loads ELF modules (the 64-bit spihost.exe on Windows loads it)'),
         ]
         good = self.path('good.qlm', qlm(1, 1))
         for name, content, message in cases:
