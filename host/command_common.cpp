@@ -30,12 +30,14 @@ std::string Joined(const std::string& folder, const std::string& name) {
 }  // namespace
 
 bool LoadPluginOrSay(const Options& options, SpiPlugin* plugin, std::string* path) {
-  *path = options.plugin.empty() ? DefaultPluginPath() : PluginPathFor(options.plugin);
-  Input file;
   std::string why;
-  // A name left to the system's search need not exist here.
-  bool searched = path->find_first_of("/\\") == std::string::npos;
-  if (!searched && !OpenInput(*path, &file, &why)) {
+  *path = options.plugin.empty() ? DefaultPluginPath() : PluginPathFor(options.plugin, &why);
+  if (path->empty()) {
+    Fail(kExitCannotLoadPlugin, options.plugin, "cannot load the plug-in: " + why);
+    return false;
+  }
+  Input file;
+  if (!OpenInput(*path, &file, &why)) {
     Fail(kExitCannotLoadPlugin, *path, "cannot load the plug-in: " + why);
     return false;
   }
@@ -45,7 +47,7 @@ bool LoadPluginOrSay(const Options& options, SpiPlugin* plugin, std::string* pat
   // The loader's text begins with what this message says already.
   std::string said = "cannot load plug-in " + *path + ": ";
   if (error.compare(0, said.size(), said) == 0) error.erase(0, said.size());
-  std::string kind = searched ? "" : WhyNotLoadable(*path);
+  std::string kind = WhyNotLoadable(*path);
   Fail(kExitCannotLoadPlugin, *path,
        "cannot load the plug-in: " + (kind.empty() ? error : kind + "; the system says: " + error));
   return false;

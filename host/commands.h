@@ -15,8 +15,9 @@ int RunCheck(const Options& options);
 int RunDecode(const Options& options);
 int RunEncode(const Options& options);
 
-// Loads --plugin or the default module; on failure prints why (the system's message, and what
-// the file is when it is not a module this program loads) and returns false.
+// Loads --plugin or the default module, and names in `*path` the file loaded (found as
+// PluginPathFor says); on failure prints why (the system's message, and what the file is when
+// it is not a module this program loads) and returns false.
 bool LoadPluginOrSay(const Options& options, SpiPlugin* plugin, std::string* path);
 
 // The inputs of the command, which no output may replace. Inputs that cannot be opened are

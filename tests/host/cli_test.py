@@ -4,6 +4,7 @@ import os
 import random
 import shutil
 import struct
+import subprocess
 
 import hosttest as h
 from hosttest import qlm, ppm, run
@@ -375,7 +376,35 @@ class Plugin(h.HostCase):
         shutil.copy(os.path.join(folder, 'libspiwinapi.so'), self.dir)
         result = run('info', '--plugin', 'myplug.so', cwd=self.dir)
         self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertIn('plug-in: ./myplug.so', result.stdout)
+        self.assertIn('plug-in: %s\n' % os.path.realpath(self.path('myplug.so')), result.stdout)
+
+    def test_a_plug_in_name_is_never_left_to_the_system_s_search(self):
+        # A tree of its own, so a failure cannot replace the build's module.
+        bin = self.path('bin')
+        os.mkdir(bin)
+        for name in (h.SPIHOST, h.MODULE, os.path.join(os.path.dirname(h.MODULE),
+                                                       'libspiwinapi.so')):
+            shutil.copy(name, bin)
+        spihost, module = os.path.join(bin, 'spihost'), os.path.join(bin, 'spiQLM.so')
+        work = self.path('work')
+        os.mkdir(work)
+        here = lambda *args: subprocess.run([spihost, *args], cwd=work, capture_output=True,
+                                            text=True, timeout=60, stdin=subprocess.DEVNULL)
+        # Found beside the default module, and named by its real path.
+        result = here('info', '--plugin', 'spiQLM.so')
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn('plug-in: %s\n' % os.path.realpath(module), result.stdout)
+        # A system library is no plug-in of ours: not searched for, not loaded.
+        self.assertFails(here('info', '--plugin', 'libz.so.1'), 8, 'libz.so.1: cannot load the '
+                         'plug-in: no such file in the current folder or in ' + bin)
+        # So the module it loads is guarded, even through a link that names it.
+        original = self.read(module)
+        os.symlink(module, os.path.join(work, 'm.bmp'))
+        with open(os.path.join(work, 'a.qlm'), 'wb') as f:
+            f.write(qlm(2, 2))
+        result = here('decode', '--plugin', 'spiQLM.so', '-f', '-o', 'm.bmp', 'a.qlm')
+        self.assertFails(result, 9, 'm.bmp: is the plug-in this command runs')
+        self.assertEqual(self.read(module), original)
 
 
 if __name__ == '__main__':
