@@ -133,6 +133,7 @@ int DecodeOne(const SpiPlugin& plugin, const Options& options, const std::string
   if (output.empty()) return Fail(kExitUsage, input, why);
   QlmSource source;
   int code = OpenQlmSource(input, options.memory, &source);
+  if (!source.tooLarge.empty()) code = Fail(code, input, "not a QLM image: " + source.tooLarge);
   OutputPlan plan;
   // Whose file it is comes first: an input is refused whatever its name says.
   if (code == kExitOk) code = PlanOrSay(options, output, *guarded, &plan);

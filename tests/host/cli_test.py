@@ -5,6 +5,7 @@ import random
 import shutil
 import struct
 import subprocess
+import threading
 
 import hosttest as h
 from hosttest import qlm, ppm, run
@@ -38,8 +39,15 @@ class Decode(h.HostCase):
              'file is 17 bytes; a 3 x 2 QLM image is 16 bytes (1 byte too many)'),
             ('too wide', 'wide.qlm', struct.pack('>HH', 600, 400) + bytes(8), 2,
              'header says 600 x 400; the largest is 512 x 512'),
-            ('larger than any QLM', 'huge.qlm', qlm(1, 1) + bytes(600000), 2,
-             'file is 600,006 bytes; the largest QLM image (512 x 512) is 524,292 bytes'),
+            # Larger than any QLM file: measured by its header where that is one.
+            ('larger, a QLM header', 'huge.qlm', qlm(1, 1) + bytes(600000), 2,
+             'file is 600,006 bytes; a 1 x 1 QLM image is 6 bytes (600,000 bytes too many)'),
+            ('512 x 512 and 10 bytes more', 'full.qlm', qlm(512, 512, [0] * 512 * 512) + bytes(10),
+             2, 'file is 524,302 bytes; a 512 x 512 QLM image is 524,292 bytes (10 bytes too '
+             'many)'),
+            ('larger, no QLM header', 'wide-huge.qlm', struct.pack('>HH', 600, 400) +
+             bytes(600000), 2,
+             'file is 600,004 bytes; the largest QLM image (512 x 512) is 524,292 bytes'),
             ('a real-size truncation', 'cut.qlm', struct.pack('>HH', 512, 384) + bytes(996), 2,
              'file is 1,000 bytes; a 512 x 384 QLM image is 393,220 bytes (truncated)'),
         ]
@@ -168,17 +176,68 @@ class Check(h.HostCase):
         result = run('check', '--plugin', h.MODULE, cut, png, good)
         self.assertEqual(result.returncode, 2, 'the first failure decides')
         out = result.stdout
-        self.assertIn(cut + ': not a QLM image decode can read: file is 153,602 bytes; a 320 x '
-                      '240 QLM image is 153,604 bytes (truncated)', out)
+        self.assertIn(cut + ': not a QLM image; decode would refuse it: file is 153,602 bytes; '
+                      'a 320 x 240 QLM image is 153,604 bytes (truncated)', out)
         self.assertIn('the plug-in refuses to decode it (GetPicture: 2, not a QLM image', out)
-        self.assertIn(png + ': not a QLM image decode can read: header says 35152 x 20039; the '
-                      'largest is 512 x 512', out)
+        self.assertIn(png + ': not a QLM image; decode would refuse it: header says 35,152 x '
+                      '20,039; the largest is 512 x 512', out)
         self.assertIn('would not offer it to this plug-in (IsSupported: no)', out)
         with open(good, 'rb') as stdin:
             piped = run('check', '--plugin', h.MODULE, '-', stdin=stdin)
         self.assertEqual(piped.returncode, 0, piped.stderr)
         self.assertIn('-: a QLM image, 320 x 240', piped.stdout)
-        self.assertIn('not asked by name: a pipe or stream has no name', piped.stdout)
+        self.assertIn('(not asked by name: standard input has no name the plug-in can open)',
+                      piped.stdout)
+        fifo = self.path('in.fifo')
+        os.mkfifo(fifo)
+        writer = threading.Thread(target=lambda: open(fifo, 'wb').write(qlm(2, 2)), daemon=True)
+        writer.start()
+        result = run('check', '--plugin', h.MODULE, fifo)
+        writer.join(30)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn('(not asked by name: its bytes can be read once only, so they are handed '
+                      'over in memory)', result.stdout)
+        result = run('check', '--plugin', h.MODULE, '--memory', good)
+        self.assertIn('(not asked by name: the file is handed over in memory, as --memory asks)',
+                      result.stdout)
+
+    def test_check_says_what_a_viewer_is_told_of_short_and_too_large_files(self):
+        cases = [  # what, bytes, lines after the verdict
+            ('empty', b'', [
+                "  a viewer asking by the file's name would not offer it to this plug-in "
+                '(IsSupported: no)',
+                '  a viewer passing its first 2,048 bytes (its 0 bytes, then zeros) would offer '
+                'it to this plug-in (IsSupported: yes)',
+                '  (with the zeros its header reads as 0 x 0; decoding then refuses the file on '
+                'its size)',
+                '  the plug-in cannot read its header (GetPictureInfo: 2, not a QLM image: '
+                'header or size rejected)',
+                '  the plug-in refuses to decode it (GetPicture: 2, not a QLM image: header or '
+                'size rejected)']),
+            ('one byte', b'\x02', [
+                "  a viewer asking by the file's name would not offer it to this plug-in "
+                '(IsSupported: no)',
+                '  a viewer passing its first 2,048 bytes (its 1 byte, then zeros) would offer '
+                'it to this plug-in (IsSupported: yes)',
+                '  (with the zeros its header reads as 512 x 0; decoding then refuses the file '
+                'on its size)']),
+            ('a header, 10 bytes too many', qlm(512, 512, [0] * 512 * 512) + bytes(10), [
+                "  a viewer asking by the file's name would offer it to this plug-in "
+                '(IsSupported: yes)',
+                '  a viewer passing its first 2,048 bytes would offer it to this plug-in '
+                '(IsSupported: yes)',
+                '  (not handed to GetPictureInfo or GetPicture: it is larger than any QLM '
+                'image)']),
+        ]
+        for what, content, lines in cases:
+            with self.subTest(what=what):
+                source = self.path('f.qlm', content)
+                result = run('check', '--plugin', h.MODULE, source)
+                self.assertEqual((result.returncode, result.stderr), (2, ''))
+                got = result.stdout.splitlines()
+                self.assertTrue(got[0].startswith(source + ': not a QLM image; decode would '
+                                                  'refuse it: file is '), got[0])
+                self.assertEqual(got[1:1 + len(lines)], lines)
 
 
 class Encode(h.HostCase):

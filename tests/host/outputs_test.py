@@ -239,10 +239,17 @@ class Streams(h.HostCase):
         sparse = self.path('sparse.qlm')
         with open(sparse, 'wb') as f:
             f.truncate(4 * 2 ** 30 + 6)  # 4 GiB + n: once decoded as the n-byte picture
+        wide = self.path('wide.qlm')
+        with open(wide, 'wb') as f:
+            f.write(b'\xff\xff\xff\xff')
+            f.truncate(4 * 2 ** 30 + 6)
         cases = [
-            (sparse, 'file is 4,294,967,302 bytes; the largest QLM image (512 x 512) is '
+            (sparse, 'file is 4,294,967,302 bytes; a 0 x 0 QLM image is 4 bytes '
+             '(4,294,967,298 bytes too many)'),
+            (wide, 'file is 4,294,967,302 bytes; the largest QLM image (512 x 512) is '
              '524,292 bytes'),
-            ('/dev/zero', 'file is more than 524,292 bytes'),
+            ('/dev/zero', 'file is more than 524,292 bytes; the largest QLM image (512 x 512) '
+             'is 524,292 bytes'),
         ]
         for source, message in cases:
             for args in (['decode', '-o', self.path('out.bmp')], ['check'],
@@ -251,7 +258,14 @@ class Streams(h.HostCase):
                 with self.subTest(source=source, args=args):
                     before = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
                     result = run(args[0], '--plugin', h.MODULE, *args[1:], source)
-                    self.assertFails(result, 2, source, 'not a QLM image: ' + message)
+                    if args[0] == 'decode':
+                        self.assertFails(result, 2, source, 'not a QLM image: ' + message)
+                    else:  # check says so on standard output, with what a viewer is told
+                        self.assertEqual((result.returncode, result.stderr), (2, ''))
+                        self.assertIn(source + ': not a QLM image; decode would refuse it: ' +
+                                      message, result.stdout)
+                        self.assertIn('a viewer passing its first 2,048 bytes would',
+                                      result.stdout)
                     self.assertFalse(os.path.exists(self.path('out.bmp')))
                     # Refused before reading: far from the gigabytes a read would take.
                     peak = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
