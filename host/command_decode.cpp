@@ -117,7 +117,6 @@ int Decode(const SpiPlugin& plugin, const Options& options, QlmSource* source, B
   EndProgress();
   if (PendingSignal() != 0) {
     FreeBlocks(plugin, blocks);
-    fprintf(stderr, "spihost: %s: interrupted; nothing written\n", source->input.name.c_str());
     EndByPendingSignal();
   }
   return result;
@@ -125,6 +124,7 @@ int Decode(const SpiPlugin& plugin, const Options& options, QlmSource* source, B
 
 int DecodeOne(const SpiPlugin& plugin, const Options& options, const std::string& input,
               bool sample, std::vector<Guarded>* guarded) {
+  SetWorkName(input);
   ImageFormat format = ImageFormat::kBmp;
   if (!options.format.empty()) FormatForWord(options.format, &format);
   std::string why;

@@ -3,6 +3,7 @@
 #include "host/console.h"
 #include "host/exit_codes.h"
 #include "host/files.h"
+#include "host/interrupt.h"
 #include "host/pictures.h"
 #include "host/qlm_input.h"
 
@@ -45,6 +46,7 @@ int ReadOrSay(const std::string& name, Picture* picture) {
 }
 
 int EncodeOne(const Options& options, const std::string& input, std::vector<Guarded>* guarded) {
+  SetWorkName(input);
   std::string why;
   std::string output = OutputNameFor(options, input, ".qlm", true, &why);
   if (output.empty()) return Fail(kExitUsage, input, why);

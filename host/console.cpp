@@ -54,6 +54,7 @@ int WINAPI OnProgress(int numerator, int denominator, long /*lData*/) {
             kWidth - done, "", percent);
     bar_shown = percent;
     bar_open = true;
+    SetLineOpen(true);
   }
   if (numerator + 1 >= denominator) EndProgress();
   return 0;
@@ -68,4 +69,5 @@ void StartProgress(bool visible) {
 void EndProgress() {
   if (bar_open) fputc('\n', stderr);
   bar_open = false;
+  SetLineOpen(false);
 }

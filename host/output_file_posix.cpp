@@ -66,6 +66,7 @@ bool WriteAll(int fd, const std::vector<unsigned char>& bytes, std::string* why)
 
 bool WriteThrough(const OutputPlan& plan, const std::vector<unsigned char>& bytes,
                   std::string* why) {
+  NoteWriting();  // from the first byte, something is written
   if (plan.way == OutputWay::kStandardOutput) {
     fflush(stdout);
     return WriteAll(1, bytes, why);
@@ -146,12 +147,15 @@ bool WriteAtomically(const OutputPlan& plan, const std::vector<unsigned char>& b
     *why = LastSystemError();
     ok = false;
   }
+  HoldInterrupts();
   if (ok && !Install(temporary, plan.target, plan.way == OutputWay::kReplace)) {
     *why = LastSystemError();
     ok = false;
   }
   if (!ok) unlink(temporary.c_str());
+  if (ok) NoteWriting();
   SetTemporaryFile("");
+  ReleaseInterrupts();
   if (ok) {
     // The rename itself lasts once the folder is on disk too.
     int dir = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

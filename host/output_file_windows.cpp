@@ -40,6 +40,7 @@ bool WriteAll(HANDLE file, const std::vector<unsigned char>& bytes, std::string*
 
 bool WriteThrough(const OutputPlan& plan, const std::vector<unsigned char>& bytes,
                   std::string* why) {
+  NoteWriting();  // from the first byte, something is written
   if (plan.way == OutputWay::kStandardOutput) {
     fflush(stdout);
     return WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), bytes, why);
@@ -83,12 +84,15 @@ bool WriteAtomically(const OutputPlan& plan, const std::vector<unsigned char>& b
   }
   CloseHandle(file);
   DWORD replace = plan.way == OutputWay::kReplace ? MOVEFILE_REPLACE_EXISTING : 0;
+  HoldInterrupts();
   if (ok && !MoveFileExW(temporary.c_str(), target.c_str(), replace | MOVEFILE_WRITE_THROUGH)) {
     *why = LastSystemError();
     ok = false;
   }
   if (!ok) DeleteFileW(temporary.c_str());
+  if (ok) NoteWriting();
   SetTemporaryFile("");
+  ReleaseInterrupts();
   return ok;
 }
 

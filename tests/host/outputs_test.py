@@ -306,30 +306,41 @@ class Interrupted(h.HostCase):
     def test_the_progress_line_is_ended_and_the_shell_sees_130(self):
         source = self.path('tall.qlm', qlm(8, 300))
         mark = self.path('mark')
-        master, slave = pty.openpty()
-        shell = 'exec 2>"$1"; "$2" decode --plugin "$3" -o "$4" "$5"; echo "status $?" >&2'
-        process = subprocess.Popen(['sh', '-c', shell, 'sh', os.ttyname(slave), h.SPIHOST,
-                                    h.SLOW_PLUGIN, self.path('out.bmp'), source],
-                                   env={**os.environ, 'SPIQLM_SLOW_MARK': mark},
-                                   start_new_session=True)
-        self.addCleanup(lambda: process.poll() is None and process.kill())
-        os.kill(int(h.wait_for(mark)), signal.SIGINT)
-        process.wait(30)
-        os.close(slave)
-        screen = b''
-        while True:
-            try:
-                chunk = os.read(master, 65536)
-            except OSError:
-                break
-            if not chunk:
-                break
-            screen += chunk
-        os.close(master)
-        text = screen.decode().replace('\r\n', '\n')
-        self.assertRegex(text, r'\[#* *\] +\d+%', 'a bar was drawn')
-        self.assertRegex(text, r'%\n+spihost: .*tall\.qlm: interrupted; nothing written\n')
-        self.assertIn('status 130', text)
+        stages = [  # where the signal lands, the environment that holds it there
+            ('during the decode', h.SLOW_PLUGIN, {'SPIQLM_SLOW_MARK': mark}),
+            ('during the write', h.MODULE, {
+                'LD_PRELOAD': h.SLOW_FSYNC, 'SPIQLM_SLOW_FSYNC_MARK': mark,
+                'ASAN_OPTIONS': os.environ.get('ASAN_OPTIONS', '') +
+                ':verify_asan_link_order=0'}),
+        ]
+        for stage, module, env in stages:
+            with self.subTest(stage=stage):
+                master, slave = pty.openpty()
+                shell = ('exec 2>"$1"; "$2" decode --plugin "$3" -o "$4" "$5"; '
+                         'echo "status $?" >&2')
+                process = subprocess.Popen(['sh', '-c', shell, 'sh', os.ttyname(slave),
+                                            h.SPIHOST, module, self.path('out.bmp'), source],
+                                           env={**os.environ, **env}, start_new_session=True)
+                self.addCleanup(lambda: process.poll() is None and process.kill())
+                os.kill(int(h.wait_for(mark).split()[0]), signal.SIGINT)
+                process.wait(30)
+                os.close(slave)
+                screen = b''
+                while True:
+                    try:
+                        chunk = os.read(master, 65536)
+                    except OSError:
+                        break
+                    if not chunk:
+                        break
+                    screen += chunk
+                os.close(master)
+                os.remove(mark)
+                text = screen.decode().replace('\r\n', '\n')
+                self.assertRegex(text, r'\[#* *\] +\d+%', 'a bar was drawn')
+                self.assertRegex(text, r'%\n+spihost: .*tall\.qlm: interrupted; nothing '
+                                       r'written\nstatus 130\n$')
+                self.assertEqual(self.listing(), ['tall.qlm'])
 
     def test_a_signal_while_the_output_is_written_leaves_no_temporary_file(self):
         source = self.path('pic.qlm', qlm(4, 4))
@@ -346,8 +357,11 @@ class Interrupted(h.HostCase):
                     self.assertTrue(any('spihost' in n for n in self.listing()),
                                     'the temporary file is there while fsync waits')
                     os.kill(pid, number)
-                    process.communicate(timeout=30)
+                    _, stderr = process.communicate(timeout=30)
                     self.assertEqual(process.returncode, -number)
+                    # The same words as a stop during the decode.
+                    self.assertEqual(stderr, b'spihost: %s: interrupted; nothing written\n'
+                                     % source.encode())
                     os.remove(mark)
                     expected = ['out.bmp', 'pic.qlm'] if existing else ['pic.qlm']
                     self.assertEqual(self.listing(), expected)
