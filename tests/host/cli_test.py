@@ -326,6 +326,7 @@ class CommandLine(h.HostCase):
             (['decode', '--dither', 'a.qlm'], '--dither does not apply to decode'),
             (['check', '--format', 'png', 'a.qlm'], '--format does not apply to check'),
             (['decode', '--frob'], 'unknown option --frob'),
+            (['--version', 'extra'], '--version takes nothing after it (extra)'),
             (['info', 'extra'], 'info takes no file (extra)'),
             (['check'], 'check needs at least one file'),
             (['encode'], 'encode needs at least one file'),
@@ -379,6 +380,24 @@ class CommandLine(h.HostCase):
                 listed = [line.split()[0] for line in result.stdout.splitlines()
                           if line.startswith('  -')]
                 self.assertEqual(sorted(set(listed) & every), sorted(options))
+        # Each command's help says only what applies to it.
+        footers = {  # command: (said, not said)
+            'info': (['one of: scalar, sse2, ssse3, avx2, avx512.', '  8    the plug-in'],
+                     ['-f', 'standard input', '  2 ', '  6 ', '  11 ']),
+            'check': (['A FILE named - is standard input', '  2    a FILE is not a QLM image'],
+                      ['-f', 'info prints', '  11 ', '  12 ']),
+            'decode': (['(its extension, .bmp, .png, .ppm or .pnm, chooses the format)',
+                        'replaced only with -f', '  12 '], ['info prints', '  11 ', 'encode']),
+            'encode': (['replaced only with -f', '  11   the picture cannot be read'],
+                       ['info prints', 'plug-in', '  2 ', '  8 ', 'check', 'decode']),
+        }
+        for command, (said, unsaid) in footers.items():
+            with self.subTest(command=command):
+                text = run(command, '--help').stdout
+                for words in said:
+                    self.assertIn(words, text)
+                for words in unsaid:
+                    self.assertNotIn(words, text)
         result = run('--version')
         self.assertEqual((result.returncode, result.stdout), (0, 'spihost 1.0.0\n'))
 
