@@ -28,10 +28,11 @@ int ReadOrSay(const std::string& name, Picture* picture) {
   std::string why;
   if (!OpenInput(name, &input, &why)) return Fail(kExitCannotOpen, name, why);
   std::vector<unsigned char> bytes;
-  ReadResult read = ReadAll(&input, kLargestPictureFile, &bytes, &why);
+  ReadResult read = ReadAll(&input, kLargestPictureFile, &bytes, &why, MayBePicture);
   uint64_t size = input.size;
   CloseInput(&input);
   if (read == ReadResult::kFailed) return Fail(kExitCannotOpen, name, "cannot read: " + why);
+  if (read == ReadResult::kRefused) return Fail(kExitBadPicture, name, why);
   if (read == ReadResult::kTooLarge) {
     return Fail(kExitBadPicture, name,
                 (input.regular ? "file is " + Grouped(size)

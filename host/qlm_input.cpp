@@ -76,6 +76,7 @@ int OpenQlmSource(const std::string& name, bool memory, QlmSource* source) {
       source->tooLarge = TooLarge("more than " + Grouped(kLargestQlmFile));
       return kExitNotQlm;
     case ReadResult::kFailed:
+    case ReadResult::kRefused:  // not asked for: no check is given
       break;
   }
   return Fail(kExitCannotOpen, name, "cannot read: " + why);

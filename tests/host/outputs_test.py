@@ -8,6 +8,7 @@ import resource
 import signal
 import stat
 import subprocess
+import sys
 import threading
 
 import hosttest as h
@@ -270,9 +271,33 @@ class Streams(h.HostCase):
                     # Refused before reading: far from the gigabytes a read would take.
                     peak = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
                     self.assertLess(max(peak, before), 512 * 1024, 'KiB of peak memory')
-        result = run('encode', '/dev/zero')
-        self.assertFails(result, 11, 'input is more than 268,435,456 bytes; encode reads '
-                         'pictures of at most 268,435,456 bytes')
+
+    def test_encode_judges_a_stream_by_its_first_bytes_and_never_holds_it_twice(self):
+        cases = [  # what, the shell's input, message, most KiB of peak memory
+            ('no picture', 'head -c 300000000 /dev/zero', 'not a PNG, BMP or PNM picture (its '
+             'first bytes are 00 00 00 00)', 64 * 1024),
+            ('no picture, a device', 'cat /dev/zero', 'not a PNG, BMP or PNM picture', 64 * 1024),
+            # Read to the limit, 256 MiB, and not a byte more, nor a copy of it.
+            ('a PGM header, then too much', "{ printf 'P5\\n'; head -c 300000000 /dev/zero; }",
+             'input is more than 268,435,456 bytes; encode reads pictures of at most '
+             '268,435,456 bytes', 384 * 1024),
+        ]
+        # A process of its own measures each peak, apart from what this one ran before.
+        measured = ('import resource, subprocess, sys\n'
+                    'code = subprocess.run(sys.argv[1:]).returncode\n'
+                    'print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)\n'
+                    'sys.exit(code)\n')
+        for what, feed, message, most in cases:
+            with self.subTest(what=what):
+                result = subprocess.run([sys.executable, '-c', measured, 'sh', '-c',
+                                         feed + ' | "$1" encode -o "$2" -', 'sh', h.SPIHOST,
+                                         self.path('x.qlm')],
+                                        capture_output=True, text=True, timeout=120)
+                self.assertFails(result, 11, '-: ' + message)
+                self.assertLess(int(result.stdout), most, 'KiB of peak memory')
+                self.assertFalse(os.path.exists(self.path('x.qlm')))
+        # A named device is a stream too.
+        self.assertFails(run('encode', '/dev/zero'), 11, 'not a PNG, BMP or PNM picture')
 
 
 class Interrupted(h.HostCase):
