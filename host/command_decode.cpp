@@ -154,7 +154,9 @@ int DecodeOne(const SpiPlugin& plugin, const Options& options, const std::string
   code = Encoded(plugin, blocks, format, input, &file, &size);
   FreeBlocks(plugin, &blocks);
   if (code != kExitOk) return code;
-  if (!WriteOutput(plan, file, &why)) return Fail(kExitCannotWrite, output, "cannot write: " + why);
+  if (!WriteOutput(plan, file, &why))
+    return Fail(kExitCannotWrite, output == "-" ? "standard output" : output,
+                "cannot write: " + why);
   GuardWritten(plan, input, guarded);
   if (!options.quiet && plan.way != OutputWay::kStandardOutput) {
     Print("%s: wrote %s (%s, %s)\n", input.c_str(), output.c_str(), size.c_str(),

@@ -70,7 +70,8 @@ int EncodeOne(const Options& options, const std::string& input, std::vector<Guar
     FitWithin(kQlmMaxSide, &picture);
   }
   if (!WriteOutput(plan, EncodeQlm(picture, options.dither), &why)) {
-    return Fail(kExitCannotWrite, output, "cannot write: " + why);
+    return Fail(kExitCannotWrite, output == "-" ? "standard output" : output,
+                "cannot write: " + why);
   }
   GuardWritten(plan, input, guarded);
   if (!options.quiet && plan.way != OutputWay::kStandardOutput) {

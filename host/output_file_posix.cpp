@@ -182,7 +182,7 @@ bool PlanOutput(const std::string& name, bool force, const std::vector<Guarded>&
   struct stat status;
   if (stat(name.c_str(), &status) != 0) {
     if (errno != ENOENT) {
-      *why = LastSystemError();
+      *why = "cannot write: " + LastSystemError();
       return false;
     }
     plan->way = OutputWay::kCreate;  // through a dangling link: the file it names

@@ -23,6 +23,27 @@ std::wstring TemporaryStart(const std::wstring& target) {
   return target.substr(0, base + length);
 }
 
+// Whether the last part of `name` is a device name with an extension ("aux.bmp"), which every
+// folder on Windows keeps for the device ("AUX"); false for the device's bare name ("NUL"),
+// which means the device and is written through, as /dev/null is elsewhere.
+bool DeviceName(const std::string& name, std::string* device) {
+  size_t start = name.find_last_of("/\\");
+  std::string part = name.substr(start == std::string::npos ? 0 : start + 1);
+  // The system drops trailing dots and spaces: "nul." is NUL itself.
+  while (!part.empty() && (part.back() == '.' || part.back() == ' ')) part.pop_back();
+  size_t dot = part.find('.');
+  if (dot == std::string::npos) return false;
+  std::string stem = part.substr(0, dot);
+  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+  for (char& c : stem) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+  bool numbered = stem.size() == 4 &&
+                  (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) &&
+                  stem[3] >= '1' && stem[3] <= '9';
+  if (!numbered && stem != "CON" && stem != "PRN" && stem != "AUX" && stem != "NUL") return false;
+  *device = stem;
+  return true;
+}
+
 bool WriteAll(HANDLE file, const std::vector<unsigned char>& bytes, std::string* why) {
   size_t done = 0;
   while (done < bytes.size()) {
@@ -108,6 +129,12 @@ bool PlanOutput(const std::string& name, bool force, const std::vector<Guarded>&
     *why = GuardOn(StandardOutputId(), guarded);
     return why->empty();
   }
+  std::string device;
+  if (DeviceName(name, &device)) {
+    *why = "is the device " + device + " on Windows, which keeps the name with any extension; " +
+           "not written (choose another name with -o or -d, or -o " + device + " for the device)";
+    return false;
+  }
   DWORD attributes = GetFileAttributesW(Widen(name).c_str());
   HANDLE file = CreateFileW(Widen(name).c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
                             FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -117,7 +144,7 @@ bool PlanOutput(const std::string& name, bool force, const std::vector<Guarded>&
       plan->way = OutputWay::kCreate;
       return true;
     }
-    *why = LastSystemError();
+    *why = "cannot write: " + LastSystemError();
     return false;
   }
   bool disk = GetFileType(file) == FILE_TYPE_DISK;

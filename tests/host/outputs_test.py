@@ -189,6 +189,7 @@ class ReplacedSafely(h.HostCase):
         os.mkdir(self.path('folder.bmp'))
         cases = [
             (self.path('no/such/folder/out.bmp'), [], 'cannot write', 'No such file'),
+            (self.path('pic.qlm/out.bmp'), [], 'cannot write: Not a directory'),
             (self.path('folder.bmp'), ['-f'], 'Is a directory', '-d DIR'),
         ]
         if os.geteuid() != 0:  # root writes into read-only folders

@@ -124,6 +124,42 @@ class Wine(unittest.TestCase):
         self.assertEqual(result.returncode, 8, result.stderr)
         self.assertIn('not a module: neither an ELF nor a PE', result.stderr)
 
+    def test_outputs_that_cannot_be_had_say_why(self):
+        source = self.path('pic.qlm')
+        shutil.copy(SAMPLE, source)
+        cases = [  # output, exit code, message
+            (self.path('no/such/x.bmp'), 9, 'no/such/x.bmp: cannot write: '),
+            # Windows keeps device names in every folder, with any extension.
+            (self.path('aux.bmp'), 9, 'aux.bmp: is the device AUX on Windows'),
+            ('nul.png', 9, 'is the device NUL on Windows'),
+            ('Com1.x.bmp', 9, 'is the device COM1 on Windows'),
+            ('lpt9 .ppm', 9, 'is the device LPT9 on Windows'),
+            ('con.bmp', 9, 'is the device CON on Windows'),
+            # The device itself is meant, and written through.
+            ('NUL', 0, ''), ('nul.', 0, ''),
+            # As long a name as the system takes.
+            (self.path('n' * 251 + '.bmp'), 0, ''),
+        ]
+        for out, code, message in cases:
+            with self.subTest(out=out):
+                result = run('decode', '--plugin', MODULE, '-q', '-o', out, source)
+                self.assertEqual(result.returncode, code, result.stderr)
+                self.assertIn(message, result.stderr)
+        self.assertEqual(sorted(os.listdir(self.dir)), ['n' * 251 + '.bmp', 'pic.qlm'])
+        # A full disk is named in the system's words, whichever way standard output is written.
+        said = []
+        for args in (['info', '--plugin', MODULE], ['decode', '--plugin', MODULE, '-o', '-',
+                                                    source]):
+            with open('/dev/full', 'wb') as full:
+                result = subprocess.run([WINE_RUN, PREFIX, HOST, *args], stdout=full,
+                                        stderr=subprocess.PIPE, text=True, timeout=120,
+                                        stdin=subprocess.DEVNULL)
+            self.assertEqual(result.returncode, 9, result.stderr)
+            said.append(result.stderr)
+        self.assertRegex(said[0], r'^spihost: standard output: cannot write: \w')
+        self.assertNotIn('write error', said[0])
+        self.assertEqual(said[0], said[1])
+
     def test_existing_outputs_are_kept_unless_forced(self):
         source = self.path('pic.qlm')
         shutil.copy(SAMPLE, source)
