@@ -18,12 +18,20 @@ struct FileId {
   uint64_t volume = 0;
   uint64_t index = 0;
   bool known = false;
-  bool stream = false;  // a pipe, FIFO, socket or character device: what is written never
-                        // replaces what was read
+  bool stream = false;    // a pipe, FIFO, socket or character device: what is written never
+                          // replaces what was read
+  bool noVolume = false;  // the index alone: Wine gives no volume for a redirected handle
 };
 
 inline bool SameFile(const FileId& a, const FileId& b) {
-  return a.known && b.known && a.volume == b.volume && a.index == b.index;
+  return a.known && b.known && !a.noVolume && !b.noVolume && a.volume == b.volume &&
+         a.index == b.index;
+}
+
+// Whether `a` and `b` may be one file: the same, or the same index where a volume is unknown.
+// For refusing to write over a file, where a needless refusal is safe and a missed one is not.
+inline bool MaybeSameFile(const FileId& a, const FileId& b) {
+  return SameFile(a, b) || (a.known && b.known && (a.noVolume || b.noVolume) && a.index == b.index);
 }
 
 struct Input {

@@ -28,7 +28,7 @@ struct Guarded {
 inline std::string GuardOn(const FileId& id, const std::vector<Guarded>& guarded) {
   if (id.stream) return "";
   for (const Guarded& file : guarded) {
-    if (SameFile(file.id, id)) {
+    if (MaybeSameFile(file.id, id)) {
       return "is " + file.what + "; not written over (choose another name with -o or -d)";
     }
   }

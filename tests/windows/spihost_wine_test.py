@@ -177,6 +177,19 @@ class Wine(unittest.TestCase):
         self.assertEqual(result.returncode, 9, result.stderr)
         self.assertIn('is an input of this command', result.stderr)
         self.assertEqual(sorted(os.listdir(self.dir)), ['pic.bmp', 'pic.qlm'])
+        # Standard output is an input too when it is redirected to one, appended or opened
+        # for reading and writing; the handle Wine hands over tells its file's index only.
+        original = self.read(source)
+        for mode in ('ab', 'r+b'):
+            with self.subTest(stdout=mode):
+                with open(source, mode) as stdout:
+                    result = subprocess.run([WINE_RUN, PREFIX, HOST, 'decode', '--plugin', MODULE,
+                                             '-q', '-o', '-', source], stdout=stdout,
+                                            stderr=subprocess.PIPE, text=True, timeout=120,
+                                            stdin=subprocess.DEVNULL)
+                self.assertEqual(result.returncode, 9, result.stderr)
+                self.assertIn('standard output: is an input of this command', result.stderr)
+                self.assertEqual(self.read(source), original)
 
 
 if __name__ == '__main__':
