@@ -26,7 +26,8 @@ def main():
     log = os.path.join(scratch, 'qemu-%s.log' % model)
     run = subprocess.run(
         [qemu, '-cpu', model, '-d', 'in_asm,exec,nochain', '-D', log, host, 'decode',
-         '--plugin', module, '-o', os.path.join(scratch, 'trace-%s.bmp' % model), sample],
+         '--plugin', module, '-f', '-o', os.path.join(scratch, 'trace-%s.bmp' % model),
+         sample],
         env=dict(os.environ, SPIQLM_PE_REPORT='1'), capture_output=True, text=True)
     if run.returncode != 0:
         sys.exit('spihost exited %d: %s' % (run.returncode, run.stderr))

@@ -1,7 +1,9 @@
 # spihost on the emulated CPU decodes the sample through the 32-bit DLL, by name and from
 # memory, into the same bytes as the native spihost with the native module.
 #   cmake -DEMULATOR=... -DHOST=... -DREFERENCE=... -DPLUGIN=... -DSAMPLE=... -DOUT=... -P this
-execute_process(COMMAND ${REFERENCE} decode -o ${OUT}.native.bmp ${SAMPLE} RESULT_VARIABLE result)
+# -f: the run before left its outputs, which spihost keeps unless forced.
+execute_process(COMMAND ${REFERENCE} decode -f -o ${OUT}.native.bmp ${SAMPLE}
+  RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "the native spihost exited ${result}")
 endif()
