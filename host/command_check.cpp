@@ -19,25 +19,33 @@ std::string Offered(int answer) {
 struct Answers {
   int byName = -1;  // -1: not asked
   int byHead = 0;
+  bool whole = false;  // GetPictureInfo and GetPicture asked
   int info = 0;
   PictureInfo picture{};
   int decode = 0;
+  unsigned headWidth = 0, headHeight = 0;  // the header as the padded head gives it
 };
 
-Answers Ask(const SpiPlugin& plugin, QlmSource* source) {
+// Asks what a viewer would; `whole` also hands the plug-in the file to read and decode, which
+// an input larger than any QLM file never is.
+Answers Ask(const SpiPlugin& plugin, QlmSource* source, bool whole) {
   Answers answers;
   std::vector<unsigned char> head = HeadOf(source, kViewerHeadBytes);
   head.resize(kViewerHeadBytes, 0);
+  answers.headWidth = unsigned(head[0]) << 8 | head[1];
+  answers.headHeight = unsigned(head[2]) << 8 | head[3];
   std::vector<char> name(source->moduleName.begin(), source->moduleName.end());
   name.push_back('\0');
+  // A small handle value says "no head bytes": the plug-in opens the file by its name.
+  if (!source->memory) answers.byName = plugin.IsSupported(name.data(), 0);
+  answers.byHead = plugin.IsSupported(name.data(), reinterpret_cast<uintptr_t>(head.data()));
+  if (!whole) return answers;
+  answers.whole = true;
   std::vector<unsigned char> bytes = source->bytes;
   long length = static_cast<long>(bytes.size());  // at most kLargestQlmFile
   bytes.push_back(0);                             // a valid address even when empty
   char* from = source->memory ? reinterpret_cast<char*>(bytes.data()) : name.data();
   unsigned flags = source->memory ? 1u : 0u;
-  // A small handle value says "no head bytes": the plug-in opens the file by its name.
-  if (!source->memory) answers.byName = plugin.IsSupported(name.data(), 0);
-  answers.byHead = plugin.IsSupported(name.data(), reinterpret_cast<uintptr_t>(head.data()));
   answers.info = plugin.GetPictureInfo(from, length, flags, &answers.picture);
   HLOCAL info = nullptr, pixels = nullptr;
   BeginCancellable();
@@ -49,14 +57,46 @@ Answers Ask(const SpiPlugin& plugin, QlmSource* source) {
   return answers;
 }
 
-void Explain(const Answers& answers, bool stream) {
+const char* NotByName(InMemory why) {
+  switch (why) {
+    case InMemory::kStandardInput:
+      return "standard input has no name the plug-in can open";
+    case InMemory::kStream:
+      return "its bytes can be read once only, so they are handed over in memory";
+    case InMemory::kNameNotAnsi:
+      return "its name cannot be written in the system code page, which the plug-in's names "
+             "use, so the file is handed over in memory";
+    case InMemory::kAsked:
+    case InMemory::kNo:
+      break;
+  }
+  return "the file is handed over in memory, as --memory asks";
+}
+
+void Explain(const Answers& answers, const QlmSource& source) {
   if (answers.byName >= 0) {
     Print("  a viewer asking by the file's name %s\n", Offered(answers.byName).c_str());
   } else {
-    Print("  (not asked by name: %s)\n", stream ? "a pipe or stream has no name it can open"
-                                                : "the file is handed over in memory");
+    Print("  (not asked by name: %s)\n", NotByName(source.why));
   }
-  Print("  a viewer passing its first 2,048 bytes %s\n", Offered(answers.byHead).c_str());
+  if (source.size >= kViewerHeadBytes) {
+    Print("  a viewer passing its first 2,048 bytes %s\n", Offered(answers.byHead).c_str());
+  } else {
+    // What a viewer passes for a short file: its bytes, then zeros to the buffer's end.
+    Print("  a viewer passing its first 2,048 bytes (its %s, then zeros) %s\n",
+          source.size == 1 ? "1 byte" : (Grouped(source.size) + " bytes").c_str(),
+          Offered(answers.byHead).c_str());
+    if (source.size < 4 && answers.byHead == 1) {
+      Print(
+          "  (with the zeros its header reads as %u x %u; decoding then refuses the file on "
+          "its size)\n",
+          answers.headWidth, answers.headHeight);
+    }
+  }
+  if (!answers.whole) {
+    Print("  (not handed to GetPictureInfo or GetPicture: it is larger than any QLM image)\n");
+    return;
+  }
   if (answers.info == kSpiOk) {
     Print("  the plug-in reads its header as %d x %d, %d bits per pixel (GetPictureInfo: 0)\n",
           answers.picture.width, answers.picture.height, answers.picture.colorDepth);
@@ -75,25 +115,33 @@ void Explain(const Answers& answers, bool stream) {
 int CheckOne(const SpiPlugin& plugin, const Options& options, const std::string& name) {
   QlmSource source;
   int code = OpenQlmSource(name, options.memory, &source);
-  if (code != kExitOk) {
+  if (code != kExitOk && source.tooLarge.empty()) {
     CloseQlmSource(&source);
     return code;
   }
-  Answers answers = Ask(plugin, &source);
-  std::string why = WhyRejected(&source);
+  bool whole = source.tooLarge.empty();
+  Answers answers = Ask(plugin, &source, whole);
+  std::string why = whole ? WhyRejected(&source) : source.tooLarge;
   CloseQlmSource(&source);
-  if (answers.decode == kSpiOk) {
+  if (whole && answers.decode == kSpiOk) {
     Print("%s: a QLM image, %d x %d; decode would read it\n", name.c_str(), answers.picture.width,
           answers.picture.height);
     code = kExitOk;
-  } else {
-    Print("%s: not a QLM image decode can read: %s\n", name.c_str(),
+  } else if (!whole || answers.decode == kSpiNotQlm) {
+    Print("%s: not a QLM image; decode would refuse it: %s\n", name.c_str(),
           why.empty() ? "the plug-in refuses it" : why.c_str());
-    code = answers.decode == kSpiOutOfMemory  ? kExitOutOfMemory
+    code = kExitNotQlm;
+  } else {
+    bool memoryShort = answers.decode == kSpiOutOfMemory;
+    Print("%s: decode would refuse it: %s\n", name.c_str(),
+          memoryShort                        ? "the plug-in runs out of memory"
+          : answers.decode == kSpiCannotOpen ? "the plug-in cannot open the file"
+                                             : "the plug-in refuses it");
+    code = memoryShort                        ? kExitOutOfMemory
            : answers.decode == kSpiCannotOpen ? kExitCannotOpen
                                               : kExitNotQlm;
   }
-  Explain(answers, !source.input.regular);
+  Explain(answers, source);
   return code;
 }
 

@@ -30,12 +30,14 @@ std::string Joined(const std::string& folder, const std::string& name) {
 }  // namespace
 
 bool LoadPluginOrSay(const Options& options, SpiPlugin* plugin, std::string* path) {
-  *path = options.plugin.empty() ? DefaultPluginPath() : PluginPathFor(options.plugin);
-  Input file;
   std::string why;
-  // A name left to the system's search need not exist here.
-  bool searched = path->find_first_of("/\\") == std::string::npos;
-  if (!searched && !OpenInput(*path, &file, &why)) {
+  *path = options.plugin.empty() ? DefaultPluginPath() : PluginPathFor(options.plugin, &why);
+  if (path->empty()) {
+    Fail(kExitCannotLoadPlugin, options.plugin, "cannot load the plug-in: " + why);
+    return false;
+  }
+  Input file;
+  if (!OpenInput(*path, &file, &why)) {
     Fail(kExitCannotLoadPlugin, *path, "cannot load the plug-in: " + why);
     return false;
   }
@@ -45,10 +47,17 @@ bool LoadPluginOrSay(const Options& options, SpiPlugin* plugin, std::string* pat
   // The loader's text begins with what this message says already.
   std::string said = "cannot load plug-in " + *path + ": ";
   if (error.compare(0, said.size(), said) == 0) error.erase(0, said.size());
-  std::string kind = searched ? "" : WhyNotLoadable(*path);
+  std::string kind = WhyNotLoadable(*path);
   Fail(kExitCannotLoadPlugin, *path,
        "cannot load the plug-in: " + (kind.empty() ? error : kind + "; the system says: " + error));
   return false;
+}
+
+std::string ExtensionOf(const std::string& name) {
+  size_t base = name.find_last_of("/\\");
+  base = base == std::string::npos ? 0 : base + 1;
+  size_t dot = name.find_last_of('.');
+  return dot == std::string::npos || dot < base ? "" : name.substr(dot + 1);
 }
 
 std::vector<Guarded> GuardInputs(const std::vector<std::string>& inputs) {
@@ -79,7 +88,7 @@ int PlanOrSay(const Options& options, const std::string& name, const std::vector
               OutputPlan* plan) {
   std::string why;
   if (PlanOutput(name, options.force, guarded, plan, &why)) return kExitOk;
-  return Fail(kExitCannotWrite, name, why);
+  return Fail(kExitCannotWrite, name == "-" ? "standard output" : name, why);
 }
 
 void GuardWritten(const OutputPlan& plan, const std::string& input, std::vector<Guarded>* guarded) {

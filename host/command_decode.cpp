@@ -31,14 +31,6 @@ void FreeBlocks(const SpiPlugin& plugin, Blocks* blocks) {
   *blocks = Blocks{};
 }
 
-// The extension of a file name, without its dot; empty when it has none.
-std::string ExtensionOf(const std::string& name) {
-  size_t base = name.find_last_of("/\\");
-  base = base == std::string::npos ? 0 : base + 1;
-  size_t dot = name.find_last_of('.');
-  return dot == std::string::npos || dot <= base ? "" : name.substr(dot + 1);
-}
-
 // The format from --format or the output's name. A name with an extension not ours, or one
 // that disagrees with --format, would be a mislabelled file: refused. The name of an output
 // written through (a FIFO, a device, standard output) says nothing of what it holds.
@@ -51,7 +43,7 @@ int ChooseFormat(const Options& options, const OutputPlan& plan, ImageFormat* fo
   ImageFormat named;
   if (!FormatForName(name, &named)) {
     return Fail(kExitUsage, name,
-                "decode writes .bmp, .png and .ppm files, not ." + ExtensionOf(name) +
+                "decode writes .bmp, .png, .ppm and .pnm files, not ." + ExtensionOf(name) +
                     " (--format chooses the format of a name without an extension)");
   }
   if (given && named != *format) {
@@ -125,7 +117,6 @@ int Decode(const SpiPlugin& plugin, const Options& options, QlmSource* source, B
   EndProgress();
   if (PendingSignal() != 0) {
     FreeBlocks(plugin, blocks);
-    fprintf(stderr, "spihost: %s: interrupted; nothing written\n", source->input.name.c_str());
     EndByPendingSignal();
   }
   return result;
@@ -133,6 +124,7 @@ int Decode(const SpiPlugin& plugin, const Options& options, QlmSource* source, B
 
 int DecodeOne(const SpiPlugin& plugin, const Options& options, const std::string& input,
               bool sample, std::vector<Guarded>* guarded) {
+  SetWorkName(input);
   ImageFormat format = ImageFormat::kBmp;
   if (!options.format.empty()) FormatForWord(options.format, &format);
   std::string why;
@@ -141,6 +133,7 @@ int DecodeOne(const SpiPlugin& plugin, const Options& options, const std::string
   if (output.empty()) return Fail(kExitUsage, input, why);
   QlmSource source;
   int code = OpenQlmSource(input, options.memory, &source);
+  if (!source.tooLarge.empty()) code = Fail(code, input, "not a QLM image: " + source.tooLarge);
   OutputPlan plan;
   // Whose file it is comes first: an input is refused whatever its name says.
   if (code == kExitOk) code = PlanOrSay(options, output, *guarded, &plan);
@@ -161,7 +154,9 @@ int DecodeOne(const SpiPlugin& plugin, const Options& options, const std::string
   code = Encoded(plugin, blocks, format, input, &file, &size);
   FreeBlocks(plugin, &blocks);
   if (code != kExitOk) return code;
-  if (!WriteOutput(plan, file, &why)) return Fail(kExitCannotWrite, output, "cannot write: " + why);
+  if (!WriteOutput(plan, file, &why))
+    return Fail(kExitCannotWrite, output == "-" ? "standard output" : output,
+                "cannot write: " + why);
   GuardWritten(plan, input, guarded);
   if (!options.quiet && plan.way != OutputWay::kStandardOutput) {
     Print("%s: wrote %s (%s, %s)\n", input.c_str(), output.c_str(), size.c_str(),

@@ -3,6 +3,7 @@
 #include "host/console.h"
 #include "host/exit_codes.h"
 #include "host/files.h"
+#include "host/interrupt.h"
 #include "host/pictures.h"
 #include "host/qlm_input.h"
 
@@ -17,13 +18,9 @@ std::string Size(int width, int height) {
 }
 
 bool NamedQlm(const std::string& name) {
-  size_t base = name.find_last_of("/\\");
-  base = base == std::string::npos ? 0 : base + 1;
-  size_t dot = name.find_last_of('.');
-  if (dot == std::string::npos || dot <= base) return true;
-  std::string extension = name.substr(dot);
+  std::string extension = ExtensionOf(name);
   for (char& c : extension) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  return extension == ".qlm";
+  return extension.empty() || extension == "qlm";
 }
 
 int ReadOrSay(const std::string& name, Picture* picture) {
@@ -31,10 +28,11 @@ int ReadOrSay(const std::string& name, Picture* picture) {
   std::string why;
   if (!OpenInput(name, &input, &why)) return Fail(kExitCannotOpen, name, why);
   std::vector<unsigned char> bytes;
-  ReadResult read = ReadAll(&input, kLargestPictureFile, &bytes, &why);
+  ReadResult read = ReadAll(&input, kLargestPictureFile, &bytes, &why, MayBePicture);
   uint64_t size = input.size;
   CloseInput(&input);
   if (read == ReadResult::kFailed) return Fail(kExitCannotOpen, name, "cannot read: " + why);
+  if (read == ReadResult::kRefused) return Fail(kExitBadPicture, name, why);
   if (read == ReadResult::kTooLarge) {
     return Fail(kExitBadPicture, name,
                 (input.regular ? "file is " + Grouped(size)
@@ -49,6 +47,7 @@ int ReadOrSay(const std::string& name, Picture* picture) {
 }
 
 int EncodeOne(const Options& options, const std::string& input, std::vector<Guarded>* guarded) {
+  SetWorkName(input);
   std::string why;
   std::string output = OutputNameFor(options, input, ".qlm", true, &why);
   if (output.empty()) return Fail(kExitUsage, input, why);
@@ -71,7 +70,8 @@ int EncodeOne(const Options& options, const std::string& input, std::vector<Guar
     FitWithin(kQlmMaxSide, &picture);
   }
   if (!WriteOutput(plan, EncodeQlm(picture, options.dither), &why)) {
-    return Fail(kExitCannotWrite, output, "cannot write: " + why);
+    return Fail(kExitCannotWrite, output == "-" ? "standard output" : output,
+                "cannot write: " + why);
   }
   GuardWritten(plan, input, guarded);
   if (!options.quiet && plan.way != OutputWay::kStandardOutput) {

@@ -47,26 +47,63 @@ const char kSynopsis[] =
     "  spihost COMMAND --help\n"
     "\n";
 
-std::string Footer() {
-  return "Inputs and outputs named - are standard input and standard output. An existing file\n"
-         "is replaced only with -f, never when it is an input of the same command.\n"
-         "\n"
-         "info prints the pixel conversion path this CPU takes, one of: " +
-         ConversionPaths() +
-         ".\n"
-         "\n"
-         "exit codes:\n"
-         "  0    success\n"
-         "  2    not a QLM image: its header or size is wrong (check: a file is not one)\n"
-         "  4    out of memory\n"
-         "  6    an input cannot be opened or read\n"
-         "  8    the plug-in cannot be loaded\n"
-         "  9    an output cannot be written, is an input, or exists (and -f is not given)\n"
-         "  10   usage error\n"
-         "  11   encode: the picture cannot be read, or is larger than 512 x 512 without --fit\n"
-         "  12   the plug-in broke its interface\n"
-         "  130  interrupted by Ctrl-C (SIGINT); 143 SIGTERM, 129 SIGHUP: the process ends by\n"
-         "       the signal, after removing what it was writing and cancelling a decode\n";
+// The end of each help: what applies to that command (kAll: the program's own help).
+enum class Topic { kAll, kInfo, kCheck, kDecode, kEncode };
+
+std::string Footer(Topic topic) {
+  bool all = topic == Topic::kAll, info = topic == Topic::kInfo, check = topic == Topic::kCheck,
+       decode = topic == Topic::kDecode, encode = topic == Topic::kEncode;
+  std::string text;
+  if (all || decode || encode) {
+    text +=
+        "Inputs and outputs named - are standard input and standard output. An existing file\n"
+        "is replaced only with -f, never when it is an input of the same command.\n\n";
+  } else if (check) {
+    text += "A FILE named - is standard input.\n\n";
+  }
+  if (all || info) {
+    text += "info prints the pixel conversion path this CPU takes, one of: " + ConversionPaths() +
+            ".\n\n";
+  }
+  text += "exit codes:\n  0    success\n";
+  if (all) {
+    text += "  2    not a QLM image: its header or size is wrong (check: a file is not one)\n";
+  } else if (check) {
+    text += "  2    a FILE is not a QLM image: its header or size is wrong\n";
+  } else if (decode) {
+    text += "  2    not a QLM image: its header or size is wrong\n";
+  }
+  if (all || check || decode) text += "  4    out of memory\n";
+  if (!info) text += "  6    an input cannot be opened or read\n";
+  if (!encode) text += "  8    the plug-in cannot be loaded\n";
+  if (all || decode || encode) {
+    text += "  9    an output cannot be written, is an input, or exists (and -f is not given)\n";
+  } else {
+    text += "  9    standard output cannot be written\n";
+  }
+  text += "  10   usage error\n";
+  if (all) {
+    text +=
+        "  11   encode: the picture cannot be read, or is larger than 512 x 512 without --fit\n";
+  } else if (encode) {
+    text += "  11   the picture cannot be read, or is larger than 512 x 512 without --fit\n";
+  }
+  if (all || decode) text += "  12   the plug-in broke its interface\n";
+  text += "  130  interrupted by Ctrl-C (SIGINT); 143 SIGTERM, 129 SIGHUP";
+  if (all) {
+    text +=
+        ": the process ends by\n       the signal, after removing what it was writing and "
+        "cancelling a decode\n";
+  } else if (decode) {
+    text += ": the decode is\n       cancelled and what was being written removed\n";
+  } else if (encode) {
+    text += ": what was being\n       written is removed\n";
+  } else if (check) {
+    text += ": the decode is\n       cancelled\n";
+  } else {
+    text += "\n";
+  }
+  return text;
 }
 
 // Usage lines that name the program too: "spihost decode [OPTIONS] [FILE...]".
@@ -87,7 +124,8 @@ struct Parser {
 void AddPlugin(CLI::App* command, Options* options) {
   command->add_option("--plugin", options->plugin,
                       "the plug-in module to load (default: the one installed with spihost; a "
-                      "name without a folder is looked for in the current folder first)");
+                      "name without a folder is a file in the current folder, else one beside "
+                      "the default module)");
 }
 
 void AddOutputs(CLI::App* command, Options* options, const char* what) {
@@ -107,13 +145,13 @@ void Build(Parser* parser, Options* options) {
   app.allow_windows_style_options(false);
   app.set_version_flag("--version", kVersion, "print the version and exit");
   app.require_subcommand(1);
-  app.footer(Footer());
   app.formatter(std::make_shared<Formatter>());
 
   CLI::App* info = app.add_subcommand("info",
                                       "list the plug-in's information strings and the "
                                       "pixel conversion path this CPU takes");
   AddPlugin(info, options);
+  info->footer(Footer(Topic::kInfo));
 
   CLI::App* check = app.add_subcommand(
       "check",
@@ -122,16 +160,18 @@ void Build(Parser* parser, Options* options) {
   AddPlugin(check, options);
   check->add_flag("--memory", options->memory, "hand the plug-in the whole file in memory");
   check->add_option("FILE", options->inputs, "the files to check")->required();
+  check->footer(Footer(Topic::kCheck));
 
   CLI::App* decode = app.add_subcommand(
       "decode", "decode each QLM FILE (default: the bundled sample) into a BMP, PNG or PPM");
   AddPlugin(decode, options);
   decode->add_flag("--memory", options->memory,
                    "hand the plug-in the whole file in memory instead of its name");
-  AddOutputs(decode, options, "its extension, .bmp, .png or .ppm, chooses the format");
+  AddOutputs(decode, options, "its extension, .bmp, .png, .ppm or .pnm, chooses the format");
   decode->add_option("--format", options->format,
                      "bmp, png or ppm (default: by the output's extension, else bmp)");
   decode->add_option("FILE", options->inputs, "the QLM files to decode");
+  decode->footer(Footer(Topic::kDecode));
 
   CLI::App* encode = app.add_subcommand(
       "encode",
@@ -143,8 +183,9 @@ void Build(Parser* parser, Options* options) {
   encode->add_flag("--fit", options->fit,
                    "scale a picture larger than 512 x 512 down to fit, keeping its aspect");
   encode->add_option("PICTURE", options->inputs, "the pictures to encode")->required();
+  encode->footer(Footer(Topic::kEncode));
 
-  app.footer(kSynopsis + Footer());  // after the commands, which keep the shorter one
+  app.footer(kSynopsis + Footer(Topic::kAll));
   parser->commands = {{Command::kInfo, info},
                       {Command::kCheck, check},
                       {Command::kDecode, decode},
@@ -205,6 +246,19 @@ int UsageError(const CLI::App* command, const std::string& problem) {
   return kExitUsage;
 }
 
+// An empty value would read as "not given": -o "$OUT" with OUT unset would write beside the
+// input, --plugin "" would load the default module.
+std::string EmptyValue(const CLI::App* command) {
+  for (const char* name : {"--output", "--dir", "--plugin", "--format"}) {
+    const CLI::Option* option = command->get_option_no_throw(name);
+    if (option == nullptr) continue;
+    for (const std::string& value : option->results()) {
+      if (value.empty()) return Spelled(command, name) + " needs a value, not an empty one";
+    }
+  }
+  return "";
+}
+
 // Rules between options, which CLI11 cannot say.
 std::string Conflicts(const Options& options) {
   if (options.command != Command::kDecode && options.command != Command::kEncode) return "";
@@ -238,9 +292,20 @@ int ParseCommandLine(const std::vector<std::string>& arguments, Options* options
     }
   } else if (arguments[0] != "-h" && arguments[0] != "--help" && arguments[0] != "--version") {
     return UsageError(nullptr, "the command comes first, then its options (" + arguments[0] + ")");
+  } else if (arguments[0] == "--version" && arguments.size() > 1) {
+    return UsageError(nullptr, "--version takes nothing after it (" + arguments[1] + ")");
   }
-  // CLI11 wants the arguments last first.
-  std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
+  // CLI11 reads "--output=" as "--output" taking the next argument, which would make an input
+  // the output: it is "--output" with an empty value. CLI11 wants the arguments last first.
+  std::vector<std::string> reversed;
+  bool beforeDashes = true;
+  for (const std::string& argument : arguments) {
+    if (argument == "--") beforeDashes = false;
+    bool emptied = beforeDashes && argument.size() > 3 && argument.compare(0, 2, "--") == 0 &&
+                   argument.find('=') == argument.size() - 1;
+    reversed.insert(reversed.begin(), emptied ? argument.substr(0, argument.size() - 1) : argument);
+    if (emptied) reversed.insert(reversed.begin(), "");
+  }
   try {
     parser.app.parse(reversed);
   } catch (const CLI::CallForHelp&) {
@@ -256,7 +321,8 @@ int ParseCommandLine(const std::vector<std::string>& arguments, Options* options
   for (const auto& entry : parser.commands) {
     if (entry.second->parsed()) options->command = entry.first;
   }
-  std::string conflict = Conflicts(*options);
+  std::string conflict = EmptyValue(command);
+  if (conflict.empty()) conflict = Conflicts(*options);
   if (!conflict.empty()) return UsageError(command, conflict);
   return -1;
 }

@@ -15,8 +15,9 @@ int RunCheck(const Options& options);
 int RunDecode(const Options& options);
 int RunEncode(const Options& options);
 
-// Loads --plugin or the default module; on failure prints why (the system's message, and what
-// the file is when it is not a module this program loads) and returns false.
+// Loads --plugin or the default module, and names in `*path` the file loaded (found as
+// PluginPathFor says); on failure prints why (the system's message, and what the file is when
+// it is not a module this program loads) and returns false.
 bool LoadPluginOrSay(const Options& options, SpiPlugin* plugin, std::string* path);
 
 // The inputs of the command, which no output may replace. Inputs that cannot be opened are
@@ -27,6 +28,10 @@ std::vector<Guarded> GuardInputs(const std::vector<std::string>& inputs);
 // by `extension` (".bmp"). Empty, with `*why`, when there is no name to make one from.
 std::string OutputNameFor(const Options& options, const std::string& input,
                           const std::string& extension, bool besideInput, std::string* why);
+
+// The extension of an output's name, without its dot; empty when it has none. A name that is
+// all extension (".png") has one: a file named so would be taken for one of that kind.
+std::string ExtensionOf(const std::string& name);
 
 // Plans the output and says why it is refused; returns 0 or the exit code.
 int PlanOrSay(const Options& options, const std::string& name, const std::vector<Guarded>& guarded,

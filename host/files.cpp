@@ -1,31 +1,60 @@
 #include "host/files.h"
 
 ReadResult ReadAll(Input* input, uint64_t limit, std::vector<unsigned char>* bytes,
-                   std::string* why) {
+                   std::string* why, const HeadCheck& check) {
   bytes->clear();
   if (input->regular && input->size > limit) return ReadResult::kTooLarge;
   if (input->regular && !RewindInput(input)) {
     *why = LastSystemError();
     return ReadResult::kFailed;
   }
-  // A regular file is read at its size, and one byte more shows it grew since; a stream in
-  // steps, so a short one takes little memory, to at most one byte past the limit.
-  size_t step = input->regular ? static_cast<size_t>(input->size) + 1 : size_t(1) << 16;
   size_t want = static_cast<size_t>(limit) + 1;
-  while (bytes->size() < want) {
-    size_t have = bytes->size();
-    size_t chunk = want - have < step ? want - have : step;
-    bytes->resize(have + chunk);
+  if (input->regular) {
+    // Read at its size, and one byte more shows it grew since.
+    size_t count = static_cast<size_t>(input->size) + 1 < want ? size_t(input->size) + 1 : want;
+    bytes->resize(count);
     size_t got = 0;
-    if (!ReadInput(input, bytes->data() + have, chunk, &got)) {
+    if (!ReadInput(input, bytes->data(), count, &got)) {
       *why = LastSystemError();
       bytes->clear();
       return ReadResult::kFailed;
     }
-    bytes->resize(have + got);
-    if (got < chunk || input->regular) break;
+    bytes->resize(got);
+    return got > limit ? ReadResult::kTooLarge : ReadResult::kRead;
   }
-  return bytes->size() > limit ? ReadResult::kTooLarge : ReadResult::kRead;
+  // A stream in blocks: a short one takes little memory, a long one is never copied while it
+  // grows, as one growing buffer would be (its old and new copies held at once).
+  const size_t kBlock = size_t(1) << 20;
+  std::vector<std::vector<unsigned char>> blocks;
+  size_t total = 0;
+  bool ended = false;
+  while (!ended && total < want) {
+    size_t count = want - total < kBlock ? want - total : kBlock;
+    blocks.emplace_back(count);
+    size_t got = 0;
+    if (!ReadInput(input, blocks.back().data(), count, &got)) {
+      *why = LastSystemError();
+      return ReadResult::kFailed;
+    }
+    blocks.back().resize(got);
+    total += got;
+    ended = got < count;
+    if (blocks.size() == 1 && check && !check(blocks[0].data(), got, ended, why)) {
+      return ReadResult::kRefused;
+    }
+  }
+  if (total > limit) {
+    // The first bytes stay, for what a caller says of them.
+    bytes->swap(blocks[0]);
+    return ReadResult::kTooLarge;
+  }
+  // Each block is freed once copied, so the two together stay near the stream's size.
+  bytes->reserve(total);
+  for (std::vector<unsigned char>& block : blocks) {
+    bytes->insert(bytes->end(), block.begin(), block.end());
+    std::vector<unsigned char>().swap(block);
+  }
+  return ReadResult::kRead;
 }
 
 bool ReadStart(Input* input, size_t count, std::vector<unsigned char>* bytes, std::string* why) {

@@ -10,6 +10,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,10 +18,20 @@ struct FileId {
   uint64_t volume = 0;
   uint64_t index = 0;
   bool known = false;
+  bool stream = false;    // a pipe, FIFO, socket or character device: what is written never
+                          // replaces what was read
+  bool noVolume = false;  // the index alone: Wine gives no volume for a redirected handle
 };
 
 inline bool SameFile(const FileId& a, const FileId& b) {
-  return a.known && b.known && a.volume == b.volume && a.index == b.index;
+  return a.known && b.known && !a.noVolume && !b.noVolume && a.volume == b.volume &&
+         a.index == b.index;
+}
+
+// Whether `a` and `b` may be one file: the same, or the same index where a volume is unknown.
+// For refusing to write over a file, where a needless refusal is safe and a missed one is not.
+inline bool MaybeSameFile(const FileId& a, const FileId& b) {
+  return SameFile(a, b) || (a.known && b.known && (a.noVolume || b.noVolume) && a.index == b.index);
 }
 
 struct Input {
@@ -36,12 +47,20 @@ struct Input {
 bool OpenInput(const std::string& name, Input* input, std::string* why);
 void CloseInput(Input* input);
 
-enum class ReadResult { kRead, kTooLarge, kFailed };
+enum class ReadResult { kRead, kTooLarge, kFailed, kRefused };
+
+// Judges an input's first bytes before the rest is read: `ended` says they are all of it.
+// Returns false, with the reason in `*why`, to stop reading.
+typedef std::function<bool(const unsigned char* bytes, size_t size, bool ended, std::string* why)>
+    HeadCheck;
 
 // Reads the whole input into `*bytes` when it holds at most `limit` bytes. A regular file's
-// size decides before anything is read; a stream is read to at most `limit` + 1 bytes.
+// size decides before anything is read; a stream is read to at most `limit` + 1 bytes, in
+// blocks joined once it has ended, so memory never holds it twice. `check`, when given, is
+// asked about a stream's first block (its first MiB) before more is read: kRefused when it
+// says no.
 ReadResult ReadAll(Input* input, uint64_t limit, std::vector<unsigned char>* bytes,
-                   std::string* why);
+                   std::string* why, const HeadCheck& check = nullptr);
 
 // Up to `count` bytes from the start of a regular input (fewer when it is shorter).
 bool ReadStart(Input* input, size_t count, std::vector<unsigned char>* bytes, std::string* why);

@@ -13,6 +13,7 @@ FileId IdOf(const struct stat& status) {
   id.volume = static_cast<uint64_t>(status.st_dev);
   id.index = static_cast<uint64_t>(status.st_ino);
   id.known = true;
+  id.stream = S_ISCHR(status.st_mode) || S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode);
   return id;
 }
 

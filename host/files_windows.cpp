@@ -1,5 +1,6 @@
 #include "host/files.h"
 
+#include <string.h>
 #include <windows.h>
 
 namespace {
@@ -9,14 +10,24 @@ HANDLE Handle(const Input& input) {
 }
 
 FileId IdOf(HANDLE file) {
-  BY_HANDLE_FILE_INFORMATION information;
   FileId id;
-  if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &information)) {
+  if (GetFileType(file) != FILE_TYPE_DISK) return id;
+  BY_HANDLE_FILE_INFORMATION information;
+  if (GetFileInformationByHandle(file, &information)) {
+    id.volume = information.dwVolumeSerialNumber;
+    id.index = uint64_t(information.nFileIndexHigh) << 32 | information.nFileIndexLow;
+    id.known = true;
     return id;
   }
-  id.volume = information.dwVolumeSerialNumber;
-  id.index = uint64_t(information.nFileIndexHigh) << 32 | information.nFileIndexLow;
-  id.known = true;
+  // A handle without the right to read attributes, as a redirected standard output can be,
+  // still tells its file's index, and Wine's tells no volume.
+  FILE_ID_INFO fileId;
+  if (GetFileInformationByHandleEx(file, FileIdInfo, &fileId, sizeof fileId)) {
+    memcpy(&id.index, fileId.FileId.Identifier, sizeof id.index);
+    id.volume = fileId.VolumeSerialNumber & 0xFFFFFFFFu;  // as the call above gives it
+    id.noVolume = id.volume == 0;
+    id.known = true;
+  }
   return id;
 }
 

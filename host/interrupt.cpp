@@ -24,6 +24,26 @@ wchar_t temporary_path[32768];
 char temporary_path[4096];
 #endif
 
+// The stop's message, made before any stop can come, since a handler cannot build strings.
+char stop_message[4096];
+volatile sig_atomic_t line_open = 0;
+
+void SayStopped() {
+  size_t length = strlen(stop_message);
+  if (length == 0) return;
+#ifdef _WIN32
+  HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD written;
+  if (line_open != 0) WriteFile(error, "\n", 1, &written, nullptr);
+  WriteFile(error, stop_message, static_cast<DWORD>(length), &written, nullptr);
+#else
+  if (line_open != 0 && write(2, "\n", 1) < 0) return;
+  if (write(2, stop_message, length) < 0) return;
+#endif
+  line_open = 0;
+  stop_message[0] = 0;
+}
+
 void RemoveTemporary() {
 #ifdef _WIN32
   if (temporary_path[0] != 0) DeleteFileW(temporary_path);
@@ -47,7 +67,10 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
   EnterCriticalSection(&guard);
   if (pending_signal == 0) pending_signal = SignalFor(event);
   bool wait = cancellable != 0;
-  if (!wait) RemoveTemporary();
+  if (!wait) {
+    RemoveTemporary();
+    SayStopped();
+  }
   LeaveCriticalSection(&guard);
   if (!wait) ExitProcess(static_cast<UINT>(kExitSignalBase + pending_signal));
   return TRUE;
@@ -66,6 +89,7 @@ void Hold(sigset_t* previous) {
 
 [[noreturn]] void EndBy(int number) {
   RemoveTemporary();
+  SayStopped();
   signal(number, SIG_DFL);
   sigset_t just;
   sigemptyset(&just);
@@ -125,6 +149,29 @@ void SetTemporaryFile(const std::string& path) {
 #endif
 }
 
+void SetWorkName(const std::string& name) {
+  std::string message = name.empty() ? "" : "spihost: " + name + ": interrupted; nothing written\n";
+  if (message.size() >= sizeof stop_message) message.clear();
+#ifdef _WIN32
+  EnterCriticalSection(&guard);
+  memcpy(stop_message, message.c_str(), message.size() + 1);
+  LeaveCriticalSection(&guard);
+#else
+  sigset_t previous;
+  Hold(&previous);
+  memcpy(stop_message, message.c_str(), message.size() + 1);
+  sigprocmask(SIG_SETMASK, &previous, nullptr);
+#endif
+}
+
+void NoteWriting() {
+  stop_message[0] = 0;
+}
+
+void SetLineOpen(bool open) {
+  line_open = open ? 1 : 0;
+}
+
 void HoldInterrupts() {
 #ifdef _WIN32
   EnterCriticalSection(&guard);
@@ -163,6 +210,7 @@ void EndByPendingSignal() {
 #ifdef _WIN32
   EnterCriticalSection(&guard);
   RemoveTemporary();
+  SayStopped();
   LeaveCriticalSection(&guard);
   ExitProcess(static_cast<UINT>(kExitSignalBase + pending_signal));
 #else

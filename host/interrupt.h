@@ -16,6 +16,17 @@ void InstallInterruptHandlers();
 // The temporary file to remove if the process is stopped now; empty for none.
 void SetTemporaryFile(const std::string& path);
 
+// The input being worked on: from here a stop says "spihost: NAME: interrupted; nothing
+// written" (whether it cancels the decode or removes the temporary file), until NoteWriting
+// says that bytes reach the output: a file renamed into place, or one written through. Empty:
+// a stop says nothing (check, which writes nothing).
+void SetWorkName(const std::string& name);
+// Called with the signals held around the rename, so no stop falls between the two.
+void NoteWriting();
+
+// Whether standard error's last line is unfinished (the progress bar), so a stop ends it first.
+void SetLineOpen(bool open);
+
 // Between these two a signal waits, for making a temporary file and registering it as one.
 void HoldInterrupts();
 void ReleaseInterrupts();
@@ -27,7 +38,8 @@ void EndCancellable();
 // The signal received so far (0 for none).
 int PendingSignal();
 
-// Removes the temporary file and ends the process by the pending signal.
+// Removes the temporary file, says that nothing was written of the input being worked on, and
+// ends the process by the pending signal.
 [[noreturn]] void EndByPendingSignal();
 
 #endif  // SPIQLM_HOST_INTERRUPT_H

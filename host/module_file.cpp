@@ -126,6 +126,18 @@ std::string WhyNotLoadable(const std::string& path) {
   if (!ReadElf(bytes, &kind) && !ReadPe(bytes, &kind)) {
     return "not a module: neither an ELF nor a PE (Windows DLL) file; " + Opening(bytes);
   }
+  // Which system a module is for comes first: a Windows DLL is never loaded by an ELF host,
+  // whatever its word size, so naming the size would suggest that another size loads.
+  if (kind.windows != kHostWindows) {
+    return kind.windows
+               ? Described(kind) + " cannot be loaded by this host, which loads ELF modules (" +
+                     (kind.bits != 0 ? "the " + std::to_string(kind.bits) + "-bit spihost.exe"
+                                     : "spihost.exe") +
+                     " on Windows loads it)"
+               : Described(kind) +
+                     " cannot be loaded by this host, which loads Windows "
+                     "DLLs";
+  }
   if (kind.bits != 0 && kind.bits != kHostBits) {
     return "a " + std::to_string(kind.bits) + "-bit module cannot be loaded by this " +
            std::to_string(kHostBits) + "-bit host (" + Described(kind) + "; this spihost is for " +
@@ -133,14 +145,6 @@ std::string WhyNotLoadable(const std::string& path) {
   }
   if (kind.machine != kHostMachine) {
     return Described(kind) + " cannot be loaded by this host for " + kHostMachine;
-  }
-  if (kind.windows != kHostWindows) {
-    return kind.windows ? Described(kind) +
-                              " cannot be loaded by this host, which loads ELF "
-                              "modules (spihost.exe on Windows loads it)"
-                        : Described(kind) +
-                              " cannot be loaded by this host, which loads Windows "
-                              "DLLs";
   }
   return "";
 }

@@ -22,6 +22,19 @@ struct Guarded {
   std::string what;  // e.g. "an input of this command"
 };
 
+// Why `id` may not be written over, from `guarded`; empty when it may. Streams are never
+// guarded: bytes written to a terminal, pipe or device do not replace those read from it, and
+// standard input and output are often the same terminal.
+inline std::string GuardOn(const FileId& id, const std::vector<Guarded>& guarded) {
+  if (id.stream) return "";
+  for (const Guarded& file : guarded) {
+    if (MaybeSameFile(file.id, id)) {
+      return "is " + file.what + "; not written over (choose another name with -o or -d)";
+    }
+  }
+  return "";
+}
+
 enum class OutputWay { kStandardOutput, kThrough, kReplace, kCreate };
 
 struct OutputPlan {

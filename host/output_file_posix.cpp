@@ -40,6 +40,15 @@ bool FollowLinks(const std::string& name, std::string* target, std::string* why)
   return false;
 }
 
+// The start of the output's name, for the temporary file's, so that it stays within every file
+// system's name limit (255 bytes on most) whatever the output's length: at most 64 bytes, not
+// cutting a UTF-8 character.
+std::string TemporaryBase(const std::string& base) {
+  size_t length = base.size() < 64 ? base.size() : 64;
+  while (length > 0 && length < base.size() && (base[length] & 0xC0) == 0x80) --length;
+  return base.substr(0, length);
+}
+
 bool WriteAll(int fd, const std::vector<unsigned char>& bytes, std::string* why) {
   size_t done = 0;
   while (done < bytes.size()) {
@@ -57,6 +66,7 @@ bool WriteAll(int fd, const std::vector<unsigned char>& bytes, std::string* why)
 
 bool WriteThrough(const OutputPlan& plan, const std::vector<unsigned char>& bytes,
                   std::string* why) {
+  NoteWriting();  // from the first byte, something is written
   if (plan.way == OutputWay::kStandardOutput) {
     fflush(stdout);
     return WriteAll(1, bytes, why);
@@ -112,8 +122,8 @@ bool Install(const std::string& temporary, const std::string& target, bool repla
 bool WriteAtomically(const OutputPlan& plan, const std::vector<unsigned char>& bytes,
                      std::string* why) {
   std::string folder = Folder(plan.target);
-  std::string base = plan.target.substr(folder.size());
-  std::string pattern = folder + "." + base + ".spihost-XXXXXX";
+  std::string pattern =
+      folder + "." + TemporaryBase(plan.target.substr(folder.size())) + ".spihost-XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   // Signals wait until the new file is known to their handler, so none can leave it behind.
@@ -137,12 +147,15 @@ bool WriteAtomically(const OutputPlan& plan, const std::vector<unsigned char>& b
     *why = LastSystemError();
     ok = false;
   }
+  HoldInterrupts();
   if (ok && !Install(temporary, plan.target, plan.way == OutputWay::kReplace)) {
     *why = LastSystemError();
     ok = false;
   }
   if (!ok) unlink(temporary.c_str());
+  if (ok) NoteWriting();
   SetTemporaryFile("");
+  ReleaseInterrupts();
   if (ok) {
     // The rename itself lasts once the folder is on disk too.
     int dir = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -163,12 +176,13 @@ bool PlanOutput(const std::string& name, bool force, const std::vector<Guarded>&
   plan->target = name;
   if (name == "-") {
     plan->way = OutputWay::kStandardOutput;
-    return true;
+    *why = GuardOn(StandardOutputId(), guarded);
+    return why->empty();
   }
   struct stat status;
   if (stat(name.c_str(), &status) != 0) {
     if (errno != ENOENT) {
-      *why = LastSystemError();
+      *why = "cannot write: " + LastSystemError();
       return false;
     }
     plan->way = OutputWay::kCreate;  // through a dangling link: the file it names
@@ -176,12 +190,8 @@ bool PlanOutput(const std::string& name, bool force, const std::vector<Guarded>&
   }
   FileId id;
   IdentifyPath(name, &id);
-  for (const Guarded& file : guarded) {
-    if (SameFile(file.id, id)) {
-      *why = "is " + file.what + "; not written over (choose another name with -o or -d)";
-      return false;
-    }
-  }
+  *why = GuardOn(id, guarded);
+  if (!why->empty()) return false;
   if (S_ISDIR(status.st_mode)) {
     errno = EISDIR;
     *why = LastSystemError() + " (-d DIR names the outputs' folder)";

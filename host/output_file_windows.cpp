@@ -9,6 +9,41 @@ namespace {
 
 const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
+// The output's folder and the start of its name, for the temporary file's, so that it stays
+// within the system's name limit (255 characters) whatever the output's length: at most 64 of
+// its UTF-16 units, not cutting a pair.
+std::wstring TemporaryStart(const std::wstring& target) {
+  size_t base = target.find_last_of(L"/\\");
+  base = base == std::wstring::npos ? 0 : base + 1;
+  size_t length = target.size() - base < 64 ? target.size() - base : 64;
+  if (length > 0 && base + length < target.size() && target[base + length] >= 0xDC00 &&
+      target[base + length] <= 0xDFFF) {
+    --length;
+  }
+  return target.substr(0, base + length);
+}
+
+// Whether the last part of `name` is a device name with an extension ("aux.bmp"), which every
+// folder on Windows keeps for the device ("AUX"); false for the device's bare name ("NUL"),
+// which means the device and is written through, as /dev/null is elsewhere.
+bool DeviceName(const std::string& name, std::string* device) {
+  size_t start = name.find_last_of("/\\");
+  std::string part = name.substr(start == std::string::npos ? 0 : start + 1);
+  // The system drops trailing dots and spaces: "nul." is NUL itself.
+  while (!part.empty() && (part.back() == '.' || part.back() == ' ')) part.pop_back();
+  size_t dot = part.find('.');
+  if (dot == std::string::npos) return false;
+  std::string stem = part.substr(0, dot);
+  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+  for (char& c : stem) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+  bool numbered = stem.size() == 4 &&
+                  (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) &&
+                  stem[3] >= '1' && stem[3] <= '9';
+  if (!numbered && stem != "CON" && stem != "PRN" && stem != "AUX" && stem != "NUL") return false;
+  *device = stem;
+  return true;
+}
+
 bool WriteAll(HANDLE file, const std::vector<unsigned char>& bytes, std::string* why) {
   size_t done = 0;
   while (done < bytes.size()) {
@@ -26,6 +61,7 @@ bool WriteAll(HANDLE file, const std::vector<unsigned char>& bytes, std::string*
 
 bool WriteThrough(const OutputPlan& plan, const std::vector<unsigned char>& bytes,
                   std::string* why) {
+  NoteWriting();  // from the first byte, something is written
   if (plan.way == OutputWay::kStandardOutput) {
     fflush(stdout);
     return WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), bytes, why);
@@ -48,8 +84,8 @@ bool WriteAtomically(const OutputPlan& plan, const std::vector<unsigned char>& b
   std::wstring temporary;
   HoldInterrupts();
   for (unsigned attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
-    temporary = target + L".spihost-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                std::to_wstring(attempt);
+    temporary = TemporaryStart(target) + L".spihost-" + std::to_wstring(GetCurrentProcessId()) +
+                L"-" + std::to_wstring(attempt);
     // Shared for deleting, so a console handler can remove it while it is open.
     file = CreateFileW(temporary.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,
                        FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -69,12 +105,15 @@ bool WriteAtomically(const OutputPlan& plan, const std::vector<unsigned char>& b
   }
   CloseHandle(file);
   DWORD replace = plan.way == OutputWay::kReplace ? MOVEFILE_REPLACE_EXISTING : 0;
+  HoldInterrupts();
   if (ok && !MoveFileExW(temporary.c_str(), target.c_str(), replace | MOVEFILE_WRITE_THROUGH)) {
     *why = LastSystemError();
     ok = false;
   }
   if (!ok) DeleteFileW(temporary.c_str());
+  if (ok) NoteWriting();
   SetTemporaryFile("");
+  ReleaseInterrupts();
   return ok;
 }
 
@@ -87,7 +126,14 @@ bool PlanOutput(const std::string& name, bool force, const std::vector<Guarded>&
   plan->target = name;
   if (name == "-") {
     plan->way = OutputWay::kStandardOutput;
-    return true;
+    *why = GuardOn(StandardOutputId(), guarded);
+    return why->empty();
+  }
+  std::string device;
+  if (DeviceName(name, &device)) {
+    *why = "is the device " + device + " on Windows, which keeps the name with any extension; " +
+           "not written (choose another name with -o or -d, or -o " + device + " for the device)";
+    return false;
   }
   DWORD attributes = GetFileAttributesW(Widen(name).c_str());
   HANDLE file = CreateFileW(Widen(name).c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
@@ -98,19 +144,15 @@ bool PlanOutput(const std::string& name, bool force, const std::vector<Guarded>&
       plan->way = OutputWay::kCreate;
       return true;
     }
-    *why = LastSystemError();
+    *why = "cannot write: " + LastSystemError();
     return false;
   }
   bool disk = GetFileType(file) == FILE_TYPE_DISK;
   CloseHandle(file);
   FileId id;
   IdentifyPath(name, &id);
-  for (const Guarded& entry : guarded) {
-    if (SameFile(entry.id, id)) {
-      *why = "is " + entry.what + "; not written over (choose another name with -o or -d)";
-      return false;
-    }
-  }
+  *why = GuardOn(id, guarded);
+  if (!why->empty()) return false;
   if (disk && attributes != INVALID_FILE_ATTRIBUTES &&
       (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     *why = "is a folder (-d DIR names the outputs' folder)";

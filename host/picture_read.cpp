@@ -48,6 +48,22 @@ std::string FirstBytes(const unsigned char* bytes, size_t size) {
   return text;
 }
 
+// Starts as a picture of a format read here does.
+bool Signed(const unsigned char* bytes, size_t size) {
+  return (size >= sizeof kPngSignature &&
+          memcmp(bytes, kPngSignature, sizeof kPngSignature) == 0) ||
+         (size >= 2 && bytes[0] == 'B' && bytes[1] == 'M') ||
+         (size >= 2 && bytes[0] == 'P' && bytes[1] >= '1' && bytes[1] <= '6');
+}
+
+// Why bytes of no format read here are refused.
+std::string NotRead(const unsigned char* bytes, size_t size) {
+  if (const char* other = KnownOtherFormat(bytes, size)) {
+    return std::string("a ") + other + " picture, which is not read here; PNG, BMP and PNM are";
+  }
+  return "not a PNG, BMP or PNM picture (" + FirstBytes(bytes, size) + ")";
+}
+
 }  // namespace
 
 bool ReadPicture(const unsigned char* bytes, size_t size, Picture* picture, std::string* why) {
@@ -59,11 +75,13 @@ bool ReadPicture(const unsigned char* bytes, size_t size, Picture* picture, std:
   if (size >= 2 && bytes[0] == 'P' && bytes[1] >= '1' && bytes[1] <= '6') {
     return ReadPnm(bytes, size, picture, why);
   }
-  if (const char* other = KnownOtherFormat(bytes, size)) {
-    *why = std::string("a ") + other + " picture, which is not read here; PNG, BMP and PNM are";
-  } else {
-    *why = "not a PNG, BMP or PNM picture (" + FirstBytes(bytes, size) + ")";
-  }
+  *why = NotRead(bytes, size);
+  return false;
+}
+
+bool MayBePicture(const unsigned char* bytes, size_t size, bool ended, std::string* why) {
+  if (ended || size < sizeof kPngSignature || Signed(bytes, size)) return true;
+  *why = NotRead(bytes, size);
   return false;
 }
 

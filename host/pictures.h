@@ -26,6 +26,11 @@ struct Picture {
 // 32,768 pixels a side or 2^26 pixels in all are refused from their header.
 bool ReadPicture(const unsigned char* bytes, size_t size, Picture* picture, std::string* why);
 
+// Whether the first `size` bytes of a picture file may start one ReadPicture reads, so a long
+// stream of something else is refused before the rest is read; `ended` says they are all of
+// it, and ReadPicture then judges them whole. False with ReadPicture's own reason.
+bool MayBePicture(const unsigned char* bytes, size_t size, bool ended, std::string* why);
+
 // The largest picture side a QLM file holds.
 constexpr int kQlmMaxSide = 512;
 

@@ -38,7 +38,7 @@ bool Exists(const std::string& path) {
   return IdentifyPath(path, &id);
 }
 
-// The path without "..", for messages.
+// The full path, without ".." and, where the system has them, symbolic links.
 std::string Tidied(const std::string& path) {
 #ifdef _WIN32
   std::wstring tidy(32768, L'\0');
@@ -92,8 +92,13 @@ std::string DefaultSamplePath() {
       {folder + SPIQLM_DATA_DIR_FROM_BIN + kSeparator + kSampleFileName, folder + kSampleFileName});
 }
 
-std::string PluginPathFor(const std::string& name) {
-  if (name.find_first_of("/\\") != std::string::npos) return name;
+std::string PluginPathFor(const std::string& name, std::string* why) {
+  if (name.find_first_of("/\\") != std::string::npos) return Exists(name) ? Tidied(name) : name;
   std::string here = std::string(".") + kSeparator + name;
-  return Exists(here) ? here : name;
+  if (Exists(here)) return Tidied(here);
+  std::string module = DefaultPluginPath();
+  std::string folder = module.substr(0, module.find_last_of("/\\") + 1);
+  if (Exists(folder + name)) return Tidied(folder + name);
+  *why = "no such file in the current folder or in " + folder;
+  return "";
 }

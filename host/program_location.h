@@ -18,8 +18,10 @@ std::string DefaultPluginPath();
 // The sample decoded when decode is given no file.
 std::string DefaultSamplePath();
 
-// The path a --plugin name stands for: a name without a folder is a file in the current
-// folder when there is one, and otherwise left to the system's search.
-std::string PluginPathFor(const std::string& name);
+// The file a --plugin name stands for, as a full path (symbolic links resolved where the system
+// has them), so that the system's library search never picks another file and the file loaded
+// is the one guarded and shown. A name without a folder is a file in the current folder, else
+// one in the folder of the default module. Empty, with `*why`, when there is no such file.
+std::string PluginPathFor(const std::string& name, std::string* why);
 
 #endif  // SPIQLM_HOST_PROGRAM_LOCATION_H

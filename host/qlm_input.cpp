@@ -22,16 +22,17 @@ std::string Grouped(uint64_t number) {
 }
 
 std::string WhyNotQlm(uint64_t size, const std::vector<unsigned char>& head) {
-  if (size > kLargestQlmFile) return TooLarge(Grouped(size));
+  unsigned width = head.size() < kHeaderBytes ? 0 : unsigned(head[0]) << 8 | head[1];
+  unsigned height = head.size() < kHeaderBytes ? 0 : unsigned(head[2]) << 8 | head[3];
+  bool header = head.size() >= kHeaderBytes && width <= kMaxSide && height <= kMaxSide;
+  // A readable header tells by how much a large file misses; any other is measured against
+  // the largest image.
+  if (size > kLargestQlmFile && !header) return TooLarge(Grouped(size));
   if (size < kHeaderBytes || head.size() < kHeaderBytes) {
     return "file is " + Grouped(size) + " bytes; a QLM image has at least its 4-byte header";
   }
-  unsigned width = unsigned(head[0]) << 8 | head[1];
-  unsigned height = unsigned(head[2]) << 8 | head[3];
-  std::string dimensions = std::to_string(width) + " x " + std::to_string(height);
-  if (width > kMaxSide || height > kMaxSide) {
-    return "header says " + dimensions + "; the largest is 512 x 512";
-  }
+  std::string dimensions = Grouped(width) + " x " + Grouped(height);
+  if (!header) return "header says " + dimensions + "; the largest is 512 x 512";
   uint64_t expected = kHeaderBytes + 2ull * width * height;
   if (size == expected) return "";
   return "file is " + Grouped(size) + " bytes; a " + dimensions + " QLM image is " +
@@ -47,17 +48,22 @@ int OpenQlmSource(const std::string& name, bool memory, QlmSource* source) {
   std::string why;
   if (!OpenInput(name, &source->input, &why)) return Fail(kExitCannotOpen, name, why);
   source->size = source->input.size;
-  source->memory = memory || !source->input.regular;
-  if (!source->memory) {
+  source->why = name == "-"              ? InMemory::kStandardInput
+                : !source->input.regular ? InMemory::kStream
+                : memory                 ? InMemory::kAsked
+                                         : InMemory::kNo;
 #ifdef _WIN32
-    // The plug-in's calls take names in the system code page; others go in memory.
-    source->memory = !AnsiName(name, &source->moduleName);
-#else
-    source->moduleName = name;
-#endif
+  // The plug-in's calls take names in the system code page; others go in memory.
+  if (source->why == InMemory::kNo && !AnsiName(name, &source->moduleName)) {
+    source->why = InMemory::kNameNotAnsi;
   }
+#else
+  if (source->why == InMemory::kNo) source->moduleName = name;
+#endif
+  source->memory = source->why != InMemory::kNo;
   if (source->input.regular && source->size > kLargestQlmFile) {
-    return Fail(kExitNotQlm, name, "not a QLM image: " + TooLarge(Grouped(source->size)));
+    source->tooLarge = WhyRejected(source);
+    return kExitNotQlm;
   }
   if (!source->memory) return kExitOk;
   switch (ReadAll(&source->input, kLargestQlmFile, &source->bytes, &why)) {
@@ -65,16 +71,19 @@ int OpenQlmSource(const std::string& name, bool memory, QlmSource* source) {
       source->size = source->bytes.size();
       return kExitOk;
     case ReadResult::kTooLarge:
-      return Fail(kExitNotQlm, name,
-                  "not a QLM image: " + TooLarge("more than " + Grouped(kLargestQlmFile)));
+      // Its first bytes stay, for what a viewer passing them would be told.
+      source->size = source->bytes.size();
+      source->tooLarge = TooLarge("more than " + Grouped(kLargestQlmFile));
+      return kExitNotQlm;
     case ReadResult::kFailed:
+    case ReadResult::kRefused:  // not asked for: no check is given
       break;
   }
   return Fail(kExitCannotOpen, name, "cannot read: " + why);
 }
 
 std::vector<unsigned char> HeadOf(QlmSource* source, size_t count) {
-  if (source->memory) {
+  if (!source->input.regular) {
     size_t have = source->bytes.size() < count ? source->bytes.size() : count;
     return std::vector<unsigned char>(source->bytes.begin(),
                                       source->bytes.begin() + static_cast<ptrdiff_t>(have));

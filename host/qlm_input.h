@@ -21,17 +21,29 @@ std::string Grouped(uint64_t number);
 // a 512 x 384 QLM image is 393,220 bytes (truncated)"); empty when it is one.
 std::string WhyNotQlm(uint64_t size, const std::vector<unsigned char>& head);
 
+// Why the plug-in gets the file in memory rather than by its name.
+enum class InMemory {
+  kNo,             // it gets the name
+  kAsked,          // --memory
+  kStandardInput,  // which has no name
+  kStream,         // a FIFO or device, whose bytes can be read once only
+  kNameNotAnsi,    // a name the system code page, which the plug-in's names use, cannot hold
+};
+
 struct QlmSource {
   Input input;
-  bool memory = false;               // the plug-in gets `bytes`, else `moduleName`
+  bool memory = false;  // the plug-in gets `bytes`, else `moduleName`
+  InMemory why = InMemory::kNo;
   std::vector<unsigned char> bytes;  // the whole file, in memory mode
   std::string moduleName;            // the name the plug-in opens, in file mode
   uint64_t size = 0;
+  std::string tooLarge;  // why it is not a QLM image, when it is larger than any
 };
 
 // Opens a QLM input and makes what the plug-in is handed: its name, or with `memory`, for a
-// stream, or for a name the plug-in cannot take, its bytes. Returns 0, or prints why and
-// returns the exit code: 6 for a file that cannot be opened or read, 2 for one too large.
+// stream, or for a name the plug-in cannot take, its bytes. Returns 0; or 2 for an input
+// larger than any QLM file, with the reason in `tooLarge`, read from the header alone (or a
+// stream's first bytes); or prints why and returns 6 for one that cannot be opened or read.
 int OpenQlmSource(const std::string& name, bool memory, QlmSource* source);
 
 // The first `count` bytes, as far as the file has them.

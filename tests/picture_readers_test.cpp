@@ -197,6 +197,45 @@ TEST(ReadPicture, RefusesBadPngSayingWhy) {
   });
 }
 
+// A stream's first block is judged before more is read: what starts as a picture read here,
+// or is all there is, goes on to the readers; anything else stops with the readers' reason.
+TEST(MayBePicture, StopsAStreamOnlyWhereNoReaderWouldTakeIt) {
+  struct Case {
+    const char* name;
+    Bytes head;
+    bool ended;
+    bool goesOn;
+    const char* reason;
+  };
+  const Bytes zeros(4096, 0);
+  const Case cases[] = {
+      {"PNG", Join({0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'}, zeros), false, true, ""},
+      {"BMP", Join(Text("BM"), zeros), false, true, ""},
+      {"PGM", Join(Text("P5\n"), zeros), false, true, ""},
+      {"plain PBM", Join(Text("P1"), zeros), false, true, ""},
+      {"zeros", zeros, false, false,
+       "not a PNG, BMP or PNM picture (its first bytes are 00 00 00 00)"},
+      {"GIF", Join(Text("GIF89a"), zeros), false, false, "a GIF picture, which is not read here"},
+      {"PAM", Join(Text("P7\n"), zeros), false, false, "a PAM (P7) picture"},
+      {"a PNG signature cut", Join({0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, 'x'}, zeros), false,
+       false, "not a PNG, BMP or PNM picture"},
+      // All of the stream: the readers judge it whole (a QLM file among them).
+      {"zeros, ended", zeros, true, true, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string why;
+    EXPECT_EQ(MayBePicture(c.head.data(), c.head.size(), c.ended, &why), c.goesOn);
+    EXPECT_NE(why.find(c.reason), std::string::npos) << why;
+    if (!c.goesOn) {
+      Picture picture;
+      std::string readers;
+      EXPECT_FALSE(ReadPicture(c.head.data(), c.head.size(), &picture, &readers));
+      EXPECT_EQ(why, readers) << "the readers' own words";
+    }
+  }
+}
+
 TEST(ReadPicture, TakesTheLargestSidesItPromises) {
   std::string why;
   Picture picture;

@@ -4,6 +4,8 @@ import os
 import random
 import shutil
 import struct
+import subprocess
+import threading
 
 import hosttest as h
 from hosttest import qlm, ppm, run
@@ -37,8 +39,15 @@ class Decode(h.HostCase):
              'file is 17 bytes; a 3 x 2 QLM image is 16 bytes (1 byte too many)'),
             ('too wide', 'wide.qlm', struct.pack('>HH', 600, 400) + bytes(8), 2,
              'header says 600 x 400; the largest is 512 x 512'),
-            ('larger than any QLM', 'huge.qlm', qlm(1, 1) + bytes(600000), 2,
-             'file is 600,006 bytes; the largest QLM image (512 x 512) is 524,292 bytes'),
+            # Larger than any QLM file: measured by its header where that is one.
+            ('larger, a QLM header', 'huge.qlm', qlm(1, 1) + bytes(600000), 2,
+             'file is 600,006 bytes; a 1 x 1 QLM image is 6 bytes (600,000 bytes too many)'),
+            ('512 x 512 and 10 bytes more', 'full.qlm', qlm(512, 512, [0] * 512 * 512) + bytes(10),
+             2, 'file is 524,302 bytes; a 512 x 512 QLM image is 524,292 bytes (10 bytes too '
+             'many)'),
+            ('larger, no QLM header', 'wide-huge.qlm', struct.pack('>HH', 600, 400) +
+             bytes(600000), 2,
+             'file is 600,004 bytes; the largest QLM image (512 x 512) is 524,292 bytes'),
             ('a real-size truncation', 'cut.qlm', struct.pack('>HH', 512, 384) + bytes(996), 2,
              'file is 1,000 bytes; a 512 x 384 QLM image is 393,220 bytes (truncated)'),
         ]
@@ -86,6 +95,8 @@ class Decode(h.HostCase):
             ([], 'd', 'bmp'), (['--format', 'bmp'], 'e.bmp', 'bmp'),
             ([], 'f.png', 'png'), (['--format', 'png'], 'g', 'png'),
             (['--format', 'ppm'], '-', 'ppm'),
+            # A name that is all extension is named by it.
+            ([], '.png', 'png'), ([], '.PNM', 'ppm'), (['-f', '--format', 'png'], '.png', 'png'),
         ]
         for extra, name, format in cases:
             with self.subTest(name=name, extra=extra):
@@ -96,8 +107,12 @@ class Decode(h.HostCase):
                 data = result.stdout if name == '-' else self.read(out)
                 self.assertTrue(data.startswith(signatures[format]))
         refusals = [
-            ([], 'x.jpg', 'decode writes .bmp, .png and .ppm files, not .jpg'),
+            ([], 'x.jpg', 'decode writes .bmp, .png, .ppm and .pnm files, not .jpg'),
+            (['--format', 'png'], 'x.jpg', 'not .jpg'),
             (['--format', 'ppm'], 'y.bmp', 'the name says bmp but --format says ppm'),
+            ([], '.bashrc', 'decode writes .bmp, .png, .ppm and .pnm files, not .bashrc'),
+            (['--format', 'bmp'], '.bashrc', 'not .bashrc'),
+            (['--format', 'bmp'], '.ppm', 'the name says ppm but --format says bmp'),
         ]
         for extra, name, message in refusals:
             with self.subTest(name=name, extra=extra):
@@ -161,17 +176,68 @@ class Check(h.HostCase):
         result = run('check', '--plugin', h.MODULE, cut, png, good)
         self.assertEqual(result.returncode, 2, 'the first failure decides')
         out = result.stdout
-        self.assertIn(cut + ': not a QLM image decode can read: file is 153,602 bytes; a 320 x '
-                      '240 QLM image is 153,604 bytes (truncated)', out)
+        self.assertIn(cut + ': not a QLM image; decode would refuse it: file is 153,602 bytes; '
+                      'a 320 x 240 QLM image is 153,604 bytes (truncated)', out)
         self.assertIn('the plug-in refuses to decode it (GetPicture: 2, not a QLM image', out)
-        self.assertIn(png + ': not a QLM image decode can read: header says 35152 x 20039; the '
-                      'largest is 512 x 512', out)
+        self.assertIn(png + ': not a QLM image; decode would refuse it: header says 35,152 x '
+                      '20,039; the largest is 512 x 512', out)
         self.assertIn('would not offer it to this plug-in (IsSupported: no)', out)
         with open(good, 'rb') as stdin:
             piped = run('check', '--plugin', h.MODULE, '-', stdin=stdin)
         self.assertEqual(piped.returncode, 0, piped.stderr)
         self.assertIn('-: a QLM image, 320 x 240', piped.stdout)
-        self.assertIn('not asked by name: a pipe or stream has no name', piped.stdout)
+        self.assertIn('(not asked by name: standard input has no name the plug-in can open)',
+                      piped.stdout)
+        fifo = self.path('in.fifo')
+        os.mkfifo(fifo)
+        writer = threading.Thread(target=lambda: open(fifo, 'wb').write(qlm(2, 2)), daemon=True)
+        writer.start()
+        result = run('check', '--plugin', h.MODULE, fifo)
+        writer.join(30)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn('(not asked by name: its bytes can be read once only, so they are handed '
+                      'over in memory)', result.stdout)
+        result = run('check', '--plugin', h.MODULE, '--memory', good)
+        self.assertIn('(not asked by name: the file is handed over in memory, as --memory asks)',
+                      result.stdout)
+
+    def test_check_says_what_a_viewer_is_told_of_short_and_too_large_files(self):
+        cases = [  # what, bytes, lines after the verdict
+            ('empty', b'', [
+                "  a viewer asking by the file's name would not offer it to this plug-in "
+                '(IsSupported: no)',
+                '  a viewer passing its first 2,048 bytes (its 0 bytes, then zeros) would offer '
+                'it to this plug-in (IsSupported: yes)',
+                '  (with the zeros its header reads as 0 x 0; decoding then refuses the file on '
+                'its size)',
+                '  the plug-in cannot read its header (GetPictureInfo: 2, not a QLM image: '
+                'header or size rejected)',
+                '  the plug-in refuses to decode it (GetPicture: 2, not a QLM image: header or '
+                'size rejected)']),
+            ('one byte', b'\x02', [
+                "  a viewer asking by the file's name would not offer it to this plug-in "
+                '(IsSupported: no)',
+                '  a viewer passing its first 2,048 bytes (its 1 byte, then zeros) would offer '
+                'it to this plug-in (IsSupported: yes)',
+                '  (with the zeros its header reads as 512 x 0; decoding then refuses the file '
+                'on its size)']),
+            ('a header, 10 bytes too many', qlm(512, 512, [0] * 512 * 512) + bytes(10), [
+                "  a viewer asking by the file's name would offer it to this plug-in "
+                '(IsSupported: yes)',
+                '  a viewer passing its first 2,048 bytes would offer it to this plug-in '
+                '(IsSupported: yes)',
+                '  (not handed to GetPictureInfo or GetPicture: it is larger than any QLM '
+                'image)']),
+        ]
+        for what, content, lines in cases:
+            with self.subTest(what=what):
+                source = self.path('f.qlm', content)
+                result = run('check', '--plugin', h.MODULE, source)
+                self.assertEqual((result.returncode, result.stderr), (2, ''))
+                got = result.stdout.splitlines()
+                self.assertTrue(got[0].startswith(source + ': not a QLM image; decode would '
+                                                  'refuse it: file is '), got[0])
+                self.assertEqual(got[1:1 + len(lines)], lines)
 
 
 class Encode(h.HostCase):
@@ -227,8 +293,16 @@ class Encode(h.HostCase):
                 self.assertFails(run('encode', '-f', '-o', out, source), 11, source, message)
                 self.assertFalse(os.path.exists(out))
         self.assertFails(run('encode', self.path('none.ppm')), 6, 'No such file or directory')
-        self.assertFails(run('encode', '-o', self.path('x.bmp'), big), 10,
-                         'encode writes QLM files; name the output .qlm')
+        for name in ('x.bmp', '.bmp', 'x.qlm.png'):
+            with self.subTest(output=name):
+                self.assertFails(run('encode', '-o', self.path(name), big), 10,
+                                 'encode writes QLM files; name the output .qlm')
+                self.assertFalse(os.path.exists(self.path(name)))
+        for name in ('.qlm', 'no-extension', 'X.QLM'):
+            with self.subTest(output=name):
+                result = run('encode', '--fit', '-o', self.path(name), big)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertEqual(self.read(self.path(name))[:4], struct.pack('>HH', 512, 384))
         result = run('encode', '--fit', big)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertIn('(512 x 384, scaled down from 640 x 480)', result.stdout)
@@ -252,6 +326,7 @@ class CommandLine(h.HostCase):
             (['decode', '--dither', 'a.qlm'], '--dither does not apply to decode'),
             (['check', '--format', 'png', 'a.qlm'], '--format does not apply to check'),
             (['decode', '--frob'], 'unknown option --frob'),
+            (['--version', 'extra'], '--version takes nothing after it (extra)'),
             (['info', 'extra'], 'info takes no file (extra)'),
             (['check'], 'check needs at least one file'),
             (['encode'], 'encode needs at least one file'),
@@ -259,6 +334,14 @@ class CommandLine(h.HostCase):
              '2 inputs; use -d DIR'),
             (['decode', '-o', 'x.bmp', '-d', 'y', 'a.qlm'], 'give -o or -d, not both'),
             (['decode', '--format', 'gif', 'a.qlm'], "--format takes bmp, png or ppm, not 'gif'"),
+            # An empty value, as "$OUT" gives when OUT is unset, is no value.
+            (['decode', '-o', '', 'a.qlm'], '-o needs a value, not an empty one'),
+            (['decode', '--output=', 'a.qlm'], '-o needs a value, not an empty one'),
+            (['encode', '-d', '', 'a.ppm'], '-d needs a value, not an empty one'),
+            (['decode', '--plugin', '', 'a.qlm'], '--plugin needs a value, not an empty one'),
+            (['info', '--plugin='], '--plugin needs a value, not an empty one'),
+            (['check', '--plugin', '', 'a.qlm'], '--plugin needs a value, not an empty one'),
+            (['decode', '--format', '', 'a.qlm'], '--format needs a value, not an empty one'),
         ]
         for args, message in cases:
             with self.subTest(args=args):
@@ -297,6 +380,24 @@ class CommandLine(h.HostCase):
                 listed = [line.split()[0] for line in result.stdout.splitlines()
                           if line.startswith('  -')]
                 self.assertEqual(sorted(set(listed) & every), sorted(options))
+        # Each command's help says only what applies to it.
+        footers = {  # command: (said, not said)
+            'info': (['one of: scalar, sse2, ssse3, avx2, avx512.', '  8    the plug-in'],
+                     ['-f', 'standard input', '  2 ', '  6 ', '  11 ']),
+            'check': (['A FILE named - is standard input', '  2    a FILE is not a QLM image'],
+                      ['-f', 'info prints', '  11 ', '  12 ']),
+            'decode': (['(its extension, .bmp, .png, .ppm or .pnm, chooses the format)',
+                        'replaced only with -f', '  12 '], ['info prints', '  11 ', 'encode']),
+            'encode': (['replaced only with -f', '  11   the picture cannot be read'],
+                       ['info prints', 'plug-in', '  2 ', '  8 ', 'check', 'decode']),
+        }
+        for command, (said, unsaid) in footers.items():
+            with self.subTest(command=command):
+                text = run(command, '--help').stdout
+                for words in said:
+                    self.assertIn(words, text)
+                for words in unsaid:
+                    self.assertNotIn(words, text)
         result = run('--version')
         self.assertEqual((result.returncode, result.stdout), (0, 'spihost 1.0.0\n'))
 
@@ -330,10 +431,11 @@ class Plugin(h.HostCase):
              '(an ELF module for x86; this spihost is for x86-64)'),
             ('arm64.so', elf(64, 183), 'an ELF module for ARM64 cannot be loaded by this host '
              'for x86-64'),
-            ('dll32.spi', pe(0x14C), 'a 32-bit module cannot be loaded by this 64-bit host '
-             '(a Windows DLL for x86'),
+            # A Windows DLL of either size is named as one, not as the wrong size.
+            ('dll32.spi', pe(0x14C), 'a Windows DLL for x86 cannot be loaded by this host, '
+             'which loads ELF modules (the 32-bit spihost.exe on Windows loads it)'),
             ('dll64.spi', pe(0x8664), 'a Windows DLL for x86-64 cannot be loaded by this host, '
-             'which loads ELF modules'),
+             'which loads ELF modules (the 64-bit spihost.exe on Windows loads it)'),
         ]
         good = self.path('good.qlm', qlm(1, 1))
         for name, content, message in cases:
@@ -352,7 +454,35 @@ class Plugin(h.HostCase):
         shutil.copy(os.path.join(folder, 'libspiwinapi.so'), self.dir)
         result = run('info', '--plugin', 'myplug.so', cwd=self.dir)
         self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertIn('plug-in: ./myplug.so', result.stdout)
+        self.assertIn('plug-in: %s\n' % os.path.realpath(self.path('myplug.so')), result.stdout)
+
+    def test_a_plug_in_name_is_never_left_to_the_system_s_search(self):
+        # A tree of its own, so a failure cannot replace the build's module.
+        bin = self.path('bin')
+        os.mkdir(bin)
+        for name in (h.SPIHOST, h.MODULE, os.path.join(os.path.dirname(h.MODULE),
+                                                       'libspiwinapi.so')):
+            shutil.copy(name, bin)
+        spihost, module = os.path.join(bin, 'spihost'), os.path.join(bin, 'spiQLM.so')
+        work = self.path('work')
+        os.mkdir(work)
+        here = lambda *args: subprocess.run([spihost, *args], cwd=work, capture_output=True,
+                                            text=True, timeout=60, stdin=subprocess.DEVNULL)
+        # Found beside the default module, and named by its real path.
+        result = here('info', '--plugin', 'spiQLM.so')
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn('plug-in: %s\n' % os.path.realpath(module), result.stdout)
+        # A system library is no plug-in of ours: not searched for, not loaded.
+        self.assertFails(here('info', '--plugin', 'libz.so.1'), 8, 'libz.so.1: cannot load the '
+                         'plug-in: no such file in the current folder or in ' + bin)
+        # So the module it loads is guarded, even through a link that names it.
+        original = self.read(module)
+        os.symlink(module, os.path.join(work, 'm.bmp'))
+        with open(os.path.join(work, 'a.qlm'), 'wb') as f:
+            f.write(qlm(2, 2))
+        result = here('decode', '--plugin', 'spiQLM.so', '-f', '-o', 'm.bmp', 'a.qlm')
+        self.assertFails(result, 9, 'm.bmp: is the plug-in this command runs')
+        self.assertEqual(self.read(module), original)
 
 
 if __name__ == '__main__':

@@ -8,6 +8,7 @@ import resource
 import signal
 import stat
 import subprocess
+import sys
 import threading
 
 import hosttest as h
@@ -66,6 +67,33 @@ class NeverOverAnInput(h.HostCase):
         self.assertEqual(self.read(source), data)
 
 
+    def test_standard_output_is_not_written_over_when_it_is_an_input(self):
+        data = qlm(2, 1)
+        picture = h.bmp24(1, 1, [1, 2, 3])
+        decode = ['decode', '--plugin', h.MODULE, '-q']
+        cases = [  # what, arguments before the input, input, its bytes, how stdout opens it
+            ('decode, appended', decode + ['-o', '-'], 'c.qlm', data, 'ab'),
+            ('decode, read and write', decode + ['-o', '-'], 'c.qlm', data, 'r+b'),
+            ('decode --memory', decode + ['--memory', '-o', '-'], 'c.qlm', data, 'ab'),
+            ('decode to /dev/stdout', decode + ['-o', '/dev/stdout'], 'c.qlm', data, 'ab'),
+            ('encode, appended', ['encode', '-o', '-'], 'e.bmp', picture, 'ab'),
+        ]
+        for what, args, name, content, mode in cases:
+            with self.subTest(what=what):
+                source = self.path(name, content)
+                with open(source, mode) as stdout:
+                    result = subprocess.run([h.SPIHOST, *args, source], stdout=stdout,
+                                            stderr=subprocess.PIPE, text=True, timeout=60)
+                self.assertFails(result, 9, 'is an input of this command')
+                self.assertEqual(self.read(source), content)
+        # A stream read and written at once loses nothing, so it is not guarded: here the
+        # empty input is refused for what it is.
+        with open(os.devnull, 'rb') as stdin, open(os.devnull, 'wb') as stdout:
+            result = subprocess.run([h.SPIHOST, *decode, '-o', '-', '-'], stdin=stdin,
+                                    stdout=stdout, stderr=subprocess.PIPE, text=True, timeout=60)
+        self.assertFails(result, 2, 'file is 0 bytes')
+
+
 class ReplacedSafely(h.HostCase):
     def setUp(self):
         super().setUp()
@@ -99,6 +127,20 @@ class ReplacedSafely(h.HostCase):
         self.assertEqual(self.decode(dangling).returncode, 0)
         self.assertTrue(os.path.islink(dangling) and os.path.exists(self.path('made.bmp')))
         self.assertEqual([n for n in self.listing() if 'spihost' in n], [])
+
+    def test_names_as_long_as_the_system_allows_are_written_and_replaced(self):
+        names = [('255 bytes', 'n' * 251 + '.bmp'),
+                 ('255 bytes of 3-byte characters', '\u753b' * 83 + 'x.bmp')]
+        for what, name in names:
+            with self.subTest(what=what):
+                self.assertLessEqual(len(name.encode()), 255)
+                out = self.path(name)
+                for extra in ([], ['-f']):  # made, then replaced
+                    result = self.decode(out, *extra)
+                    self.assertEqual(result.returncode, 0, result.stderr)
+                    self.assertEqual(self.read(out)[:2], b'BM')
+                self.assertEqual(self.listing(), sorted(['pic.qlm', name]))
+                os.remove(out)
 
     def test_a_new_file_follows_the_umask(self):
         for mask, mode in ((0o022, 0o644), (0o077, 0o600), (0o002, 0o664)):
@@ -147,6 +189,7 @@ class ReplacedSafely(h.HostCase):
         os.mkdir(self.path('folder.bmp'))
         cases = [
             (self.path('no/such/folder/out.bmp'), [], 'cannot write', 'No such file'),
+            (self.path('pic.qlm/out.bmp'), [], 'cannot write: Not a directory'),
             (self.path('folder.bmp'), ['-f'], 'Is a directory', '-d DIR'),
         ]
         if os.geteuid() != 0:  # root writes into read-only folders
@@ -198,10 +241,17 @@ class Streams(h.HostCase):
         sparse = self.path('sparse.qlm')
         with open(sparse, 'wb') as f:
             f.truncate(4 * 2 ** 30 + 6)  # 4 GiB + n: once decoded as the n-byte picture
+        wide = self.path('wide.qlm')
+        with open(wide, 'wb') as f:
+            f.write(b'\xff\xff\xff\xff')
+            f.truncate(4 * 2 ** 30 + 6)
         cases = [
-            (sparse, 'file is 4,294,967,302 bytes; the largest QLM image (512 x 512) is '
+            (sparse, 'file is 4,294,967,302 bytes; a 0 x 0 QLM image is 4 bytes '
+             '(4,294,967,298 bytes too many)'),
+            (wide, 'file is 4,294,967,302 bytes; the largest QLM image (512 x 512) is '
              '524,292 bytes'),
-            ('/dev/zero', 'file is more than 524,292 bytes'),
+            ('/dev/zero', 'file is more than 524,292 bytes; the largest QLM image (512 x 512) '
+             'is 524,292 bytes'),
         ]
         for source, message in cases:
             for args in (['decode', '-o', self.path('out.bmp')], ['check'],
@@ -210,14 +260,45 @@ class Streams(h.HostCase):
                 with self.subTest(source=source, args=args):
                     before = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
                     result = run(args[0], '--plugin', h.MODULE, *args[1:], source)
-                    self.assertFails(result, 2, source, 'not a QLM image: ' + message)
+                    if args[0] == 'decode':
+                        self.assertFails(result, 2, source, 'not a QLM image: ' + message)
+                    else:  # check says so on standard output, with what a viewer is told
+                        self.assertEqual((result.returncode, result.stderr), (2, ''))
+                        self.assertIn(source + ': not a QLM image; decode would refuse it: ' +
+                                      message, result.stdout)
+                        self.assertIn('a viewer passing its first 2,048 bytes would',
+                                      result.stdout)
                     self.assertFalse(os.path.exists(self.path('out.bmp')))
                     # Refused before reading: far from the gigabytes a read would take.
                     peak = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
                     self.assertLess(max(peak, before), 512 * 1024, 'KiB of peak memory')
-        result = run('encode', '/dev/zero')
-        self.assertFails(result, 11, 'input is more than 268,435,456 bytes; encode reads '
-                         'pictures of at most 268,435,456 bytes')
+
+    def test_encode_judges_a_stream_by_its_first_bytes_and_never_holds_it_twice(self):
+        cases = [  # what, the shell's input, message, most KiB of peak memory
+            ('no picture', 'head -c 300000000 /dev/zero', 'not a PNG, BMP or PNM picture (its '
+             'first bytes are 00 00 00 00)', 64 * 1024),
+            ('no picture, a device', 'cat /dev/zero', 'not a PNG, BMP or PNM picture', 64 * 1024),
+            # Read to the limit, 256 MiB, and not a byte more, nor a copy of it.
+            ('a PGM header, then too much', "{ printf 'P5\\n'; head -c 300000000 /dev/zero; }",
+             'input is more than 268,435,456 bytes; encode reads pictures of at most '
+             '268,435,456 bytes', 384 * 1024),
+        ]
+        # A process of its own measures each peak, apart from what this one ran before.
+        measured = ('import resource, subprocess, sys\n'
+                    'code = subprocess.run(sys.argv[1:]).returncode\n'
+                    'print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)\n'
+                    'sys.exit(code)\n')
+        for what, feed, message, most in cases:
+            with self.subTest(what=what):
+                result = subprocess.run([sys.executable, '-c', measured, 'sh', '-c',
+                                         feed + ' | "$1" encode -o "$2" -', 'sh', h.SPIHOST,
+                                         self.path('x.qlm')],
+                                        capture_output=True, text=True, timeout=120)
+                self.assertFails(result, 11, '-: ' + message)
+                self.assertLess(int(result.stdout), most, 'KiB of peak memory')
+                self.assertFalse(os.path.exists(self.path('x.qlm')))
+        # A named device is a stream too.
+        self.assertFails(run('encode', '/dev/zero'), 11, 'not a PNG, BMP or PNM picture')
 
 
 class Interrupted(h.HostCase):
@@ -251,30 +332,41 @@ class Interrupted(h.HostCase):
     def test_the_progress_line_is_ended_and_the_shell_sees_130(self):
         source = self.path('tall.qlm', qlm(8, 300))
         mark = self.path('mark')
-        master, slave = pty.openpty()
-        shell = 'exec 2>"$1"; "$2" decode --plugin "$3" -o "$4" "$5"; echo "status $?" >&2'
-        process = subprocess.Popen(['sh', '-c', shell, 'sh', os.ttyname(slave), h.SPIHOST,
-                                    h.SLOW_PLUGIN, self.path('out.bmp'), source],
-                                   env={**os.environ, 'SPIQLM_SLOW_MARK': mark},
-                                   start_new_session=True)
-        self.addCleanup(lambda: process.poll() is None and process.kill())
-        os.kill(int(h.wait_for(mark)), signal.SIGINT)
-        process.wait(30)
-        os.close(slave)
-        screen = b''
-        while True:
-            try:
-                chunk = os.read(master, 65536)
-            except OSError:
-                break
-            if not chunk:
-                break
-            screen += chunk
-        os.close(master)
-        text = screen.decode().replace('\r\n', '\n')
-        self.assertRegex(text, r'\[#* *\] +\d+%', 'a bar was drawn')
-        self.assertRegex(text, r'%\n+spihost: .*tall\.qlm: interrupted; nothing written\n')
-        self.assertIn('status 130', text)
+        stages = [  # where the signal lands, the environment that holds it there
+            ('during the decode', h.SLOW_PLUGIN, {'SPIQLM_SLOW_MARK': mark}),
+            ('during the write', h.MODULE, {
+                'LD_PRELOAD': h.SLOW_FSYNC, 'SPIQLM_SLOW_FSYNC_MARK': mark,
+                'ASAN_OPTIONS': os.environ.get('ASAN_OPTIONS', '') +
+                ':verify_asan_link_order=0'}),
+        ]
+        for stage, module, env in stages:
+            with self.subTest(stage=stage):
+                master, slave = pty.openpty()
+                shell = ('exec 2>"$1"; "$2" decode --plugin "$3" -o "$4" "$5"; '
+                         'echo "status $?" >&2')
+                process = subprocess.Popen(['sh', '-c', shell, 'sh', os.ttyname(slave),
+                                            h.SPIHOST, module, self.path('out.bmp'), source],
+                                           env={**os.environ, **env}, start_new_session=True)
+                self.addCleanup(lambda: process.poll() is None and process.kill())
+                os.kill(int(h.wait_for(mark).split()[0]), signal.SIGINT)
+                process.wait(30)
+                os.close(slave)
+                screen = b''
+                while True:
+                    try:
+                        chunk = os.read(master, 65536)
+                    except OSError:
+                        break
+                    if not chunk:
+                        break
+                    screen += chunk
+                os.close(master)
+                os.remove(mark)
+                text = screen.decode().replace('\r\n', '\n')
+                self.assertRegex(text, r'\[#* *\] +\d+%', 'a bar was drawn')
+                self.assertRegex(text, r'%\n+spihost: .*tall\.qlm: interrupted; nothing '
+                                       r'written\nstatus 130\n$')
+                self.assertEqual(self.listing(), ['tall.qlm'])
 
     def test_a_signal_while_the_output_is_written_leaves_no_temporary_file(self):
         source = self.path('pic.qlm', qlm(4, 4))
@@ -291,14 +383,34 @@ class Interrupted(h.HostCase):
                     self.assertTrue(any('spihost' in n for n in self.listing()),
                                     'the temporary file is there while fsync waits')
                     os.kill(pid, number)
-                    process.communicate(timeout=30)
+                    _, stderr = process.communicate(timeout=30)
                     self.assertEqual(process.returncode, -number)
+                    # The same words as a stop during the decode.
+                    self.assertEqual(stderr, b'spihost: %s: interrupted; nothing written\n'
+                                     % source.encode())
                     os.remove(mark)
                     expected = ['out.bmp', 'pic.qlm'] if existing else ['pic.qlm']
                     self.assertEqual(self.listing(), expected)
                     if existing:
                         self.assertEqual(self.read(out), existing, 'the old file is whole')
                         os.remove(out)
+
+    def test_a_long_name_s_temporary_file_is_cut_between_characters(self):
+        source = self.path('pic.qlm', qlm(1, 1))
+        mark = self.path('mark')
+        name = 'abc' + '\U0001F5BC' * 62 + '.bmp'  # 4-byte characters across the cut
+        env = {'LD_PRELOAD': h.SLOW_FSYNC, 'SPIQLM_SLOW_FSYNC_MARK': mark,
+               'ASAN_OPTIONS': os.environ.get('ASAN_OPTIONS', '') + ':verify_asan_link_order=0'}
+        process = self.start(['decode', '--plugin', h.MODULE, '-o', self.path(name), source],
+                             env)
+        pid = int(h.wait_for(mark))
+        # The names as bytes, while fsync waits: a cut inside a character would not decode.
+        temporary = [n for n in os.listdir(os.fsencode(self.dir)) if b'spihost' in n]
+        os.kill(pid, signal.SIGTERM)
+        process.communicate(timeout=30)
+        self.assertEqual(len(temporary), 1, temporary)
+        self.assertTrue(temporary[0].decode().startswith('.abc' + '\U0001F5BC' * 15 + '.spihost-'),
+                        temporary)
 
 
 if __name__ == '__main__':

@@ -61,7 +61,9 @@ class Wine(unittest.TestCase):
         # é is in the system code page, so the module gets the name; 画像 is not, so the
         # module gets the file in memory.
         cases = [('café.qlm', "a viewer asking by the file's name would offer it"),
-                 ('画像.qlm', 'not asked by name: the file is handed over in memory')]
+                 ('画像.qlm', 'not asked by name: its name cannot be written in the system '
+                  "code page, which the plug-in's names use, so the file is handed over in "
+                  'memory')]
         for name, how in cases:
             with self.subTest(name=name):
                 source = self.path(name)
@@ -97,8 +99,8 @@ class Wine(unittest.TestCase):
                 result = run('decode', '--plugin', MODULE, *mode, '-o', self.path('out.bmp'),
                              sparse)
                 self.assertEqual(result.returncode, 2, result.stderr)
-                self.assertIn('file is 4,294,967,302 bytes; the largest QLM image (512 x 512) '
-                              'is 524,292 bytes', result.stderr)
+                self.assertIn('file is 4,294,967,302 bytes; a 0 x 0 QLM image is 4 bytes '
+                              '(4,294,967,298 bytes too many)', result.stderr)
                 self.assertFalse(os.path.exists(self.path('out.bmp')))
 
     def test_a_32_bit_module_is_named_as_one(self):
@@ -122,6 +124,42 @@ class Wine(unittest.TestCase):
         self.assertEqual(result.returncode, 8, result.stderr)
         self.assertIn('not a module: neither an ELF nor a PE', result.stderr)
 
+    def test_outputs_that_cannot_be_had_say_why(self):
+        source = self.path('pic.qlm')
+        shutil.copy(SAMPLE, source)
+        cases = [  # output, exit code, message
+            (self.path('no/such/x.bmp'), 9, 'no/such/x.bmp: cannot write: '),
+            # Windows keeps device names in every folder, with any extension.
+            (self.path('aux.bmp'), 9, 'aux.bmp: is the device AUX on Windows'),
+            ('nul.png', 9, 'is the device NUL on Windows'),
+            ('Com1.x.bmp', 9, 'is the device COM1 on Windows'),
+            ('lpt9 .ppm', 9, 'is the device LPT9 on Windows'),
+            ('con.bmp', 9, 'is the device CON on Windows'),
+            # The device itself is meant, and written through.
+            ('NUL', 0, ''), ('nul.', 0, ''),
+            # As long a name as the system takes.
+            (self.path('n' * 251 + '.bmp'), 0, ''),
+        ]
+        for out, code, message in cases:
+            with self.subTest(out=out):
+                result = run('decode', '--plugin', MODULE, '-q', '-o', out, source)
+                self.assertEqual(result.returncode, code, result.stderr)
+                self.assertIn(message, result.stderr)
+        self.assertEqual(sorted(os.listdir(self.dir)), ['n' * 251 + '.bmp', 'pic.qlm'])
+        # A full disk is named in the system's words, whichever way standard output is written.
+        said = []
+        for args in (['info', '--plugin', MODULE], ['decode', '--plugin', MODULE, '-o', '-',
+                                                    source]):
+            with open('/dev/full', 'wb') as full:
+                result = subprocess.run([WINE_RUN, PREFIX, HOST, *args], stdout=full,
+                                        stderr=subprocess.PIPE, text=True, timeout=120,
+                                        stdin=subprocess.DEVNULL)
+            self.assertEqual(result.returncode, 9, result.stderr)
+            said.append(result.stderr)
+        self.assertRegex(said[0], r'^spihost: standard output: cannot write: \w')
+        self.assertNotIn('write error', said[0])
+        self.assertEqual(said[0], said[1])
+
     def test_existing_outputs_are_kept_unless_forced(self):
         source = self.path('pic.qlm')
         shutil.copy(SAMPLE, source)
@@ -139,6 +177,19 @@ class Wine(unittest.TestCase):
         self.assertEqual(result.returncode, 9, result.stderr)
         self.assertIn('is an input of this command', result.stderr)
         self.assertEqual(sorted(os.listdir(self.dir)), ['pic.bmp', 'pic.qlm'])
+        # Standard output is an input too when it is redirected to one, appended or opened
+        # for reading and writing; the handle Wine hands over tells its file's index only.
+        original = self.read(source)
+        for mode in ('ab', 'r+b'):
+            with self.subTest(stdout=mode):
+                with open(source, mode) as stdout:
+                    result = subprocess.run([WINE_RUN, PREFIX, HOST, 'decode', '--plugin', MODULE,
+                                             '-q', '-o', '-', source], stdout=stdout,
+                                            stderr=subprocess.PIPE, text=True, timeout=120,
+                                            stdin=subprocess.DEVNULL)
+                self.assertEqual(result.returncode, 9, result.stderr)
+                self.assertIn('standard output: is an input of this command', result.stderr)
+                self.assertEqual(self.read(source), original)
 
 
 if __name__ == '__main__':
