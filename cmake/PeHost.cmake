@@ -20,19 +20,13 @@ add_library(spiwinapi STATIC winapi/winapi_posix.cpp)
 target_include_directories(spiwinapi PUBLIC ${CMAKE_SOURCE_DIR})
 spiqlm_warnings(spiwinapi)
 
-add_library(spiqlm_loader STATIC host/plugin_loader.cpp host/pe_image.cpp host/pe_loader.cpp host/pe_plugin.cpp
-  host/pe_call.cpp host/pe_call_i386.S)
+add_library(spiqlm_loader STATIC host/plugin_loader.cpp host/pe_image.cpp host/pe_loader.cpp
+  host/pe_plugin.cpp host/pe_call.cpp host/pe_call_i386.S)
 target_compile_definitions(spiqlm_loader PUBLIC SPIQLM_PE_LOADER)
 target_link_libraries(spiqlm_loader PUBLIC spiwinapi)
 spiqlm_warnings(spiqlm_loader)
 
-# The conversion code only for the path this CPU takes, which spihost reports: the rule the
-# DLL applies to the same cpuid answers.
-add_library(spiqlm_convert STATIC format/convert_row.cpp format/convert_row_scalar.cpp
-  ${SPIQLM_KERNEL_SOURCES})
-target_include_directories(spiqlm_convert PUBLIC ${CMAKE_SOURCE_DIR})
-
-include(cmake/Pictures.cmake)
+include(cmake/HostParts.cmake)
 add_executable(spihost ${SPIQLM_HOST_SOURCES})
 target_link_libraries(spihost PRIVATE spiqlm_loader spiqlm_convert spihost_pictures spiqlm_cli11)
 spiqlm_warnings(spihost)

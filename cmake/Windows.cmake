@@ -48,12 +48,7 @@ add_library(spiqlm_loader STATIC host/plugin_loader.cpp)
 target_include_directories(spiqlm_loader PUBLIC ${CMAKE_SOURCE_DIR})
 spiqlm_warnings(spiqlm_loader)
 
-# The conversion code only for the path this CPU will take, which spihost reports.
-add_library(spiqlm_convert STATIC format/convert_row.cpp format/convert_row_scalar.cpp
-  ${SPIQLM_KERNEL_SOURCES})
-target_include_directories(spiqlm_convert PUBLIC ${CMAKE_SOURCE_DIR})
-
-include(cmake/Pictures.cmake)
+include(cmake/HostParts.cmake)
 add_executable(spihost ${SPIQLM_HOST_SOURCES})
 target_link_libraries(spihost PRIVATE spiqlm_loader spiqlm_convert spihost_pictures spiqlm_cli11
   shell32)
