@@ -1,8 +1,7 @@
 # i386 Linux hosts for the 32-bit DLL, run under qemu-i386 on each CPU model: the stand-in for
 # the Windows calls compiled for i386 (stdcall), the plug-in loader with its PE backend, the
 # conformance suite and spihost, linked statically so that qemu-i386 needs no sysroot. The
-# mingw32 build drives this one and registers its tests; it names the DLL (SPIQLM_PE_MODULE) and
-# a native spihost whose decode the emulated ones must match (SPIQLM_REFERENCE_HOST).
+# mingw32 build drives this one and registers its tests; it names the DLL (SPIQLM_PE_MODULE).
 if(NOT CMAKE_SYSTEM_PROCESSOR MATCHES "^i.86$")
   message(FATAL_ERROR "SPIQLM_PE_HOST is for i386 Linux (cmake/toolchain-i686-linux.cmake)")
 endif()
@@ -75,9 +74,7 @@ foreach(model path IN ZIP_LISTS models paths)
       $<TARGET_FILE:spihost> ${SPIQLM_PE_MODULE} ${CMAKE_SOURCE_DIR}/samples/logo.qlm ${path}
       ${CMAKE_BINARY_DIR}/trace)
   add_test(NAME pe_i386_${model}_spihost_decode
-    COMMAND ${CMAKE_COMMAND} "-DEMULATOR=${QEMU_I386};-cpu;${model}"
-      -DHOST=$<TARGET_FILE:spihost> -DREFERENCE=${SPIQLM_REFERENCE_HOST}
-      -DPLUGIN=${SPIQLM_PE_MODULE} -DSAMPLE=${CMAKE_SOURCE_DIR}/samples/logo.qlm
-      -DOUT=${CMAKE_BINARY_DIR}/logo-${model}
-      -P ${CMAKE_SOURCE_DIR}/tests/pe/spihost_matches_native.cmake)
+    COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/sample_decode.py
+      ${CMAKE_SOURCE_DIR}/samples/logo.qlm ${CMAKE_BINARY_DIR}/logo-${model} ${SPIQLM_PE_MODULE}
+      -- ${qemu} $<TARGET_FILE:spihost>)
 endforeach()
