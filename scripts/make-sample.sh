@@ -7,4 +7,4 @@ cd "$(dirname "$0")/.."
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 convert logo: -resize 512x512 -depth 8 "$work/logo.ppm"
-build/demo/spihost encode -o samples/logo.qlm "$work/logo.ppm"
+build/demo/spihost encode -f -o samples/logo.qlm "$work/logo.ppm"
