@@ -14,7 +14,10 @@ corpora=()
 for dir in build/fuzz/corpus build/fuzz/corpus-full; do [[ -d $dir ]] && corpora+=("$dir"); done
 if [[ ${#corpora[@]} -gt 0 ]]; then build/coverage/fuzz_replay "${corpora[@]}"; fi
 mkdir -p build/coverage/report
-gcovr --root . --object-directory build/coverage \
+# Searched from build/coverage alone: from the root, gcovr would follow the Windows stages' wine
+# prefix (its z: drive links to /) over the whole machine and other checkouts' data files.
+gcovr --root . --object-directory build/coverage build/coverage \
+  --exclude-directories 'build/coverage/CMakeFiles/[0-9.]+' \
   --filter 'format/' --filter 'plugin/' --filter 'winapi/' \
   --exclude-unreachable-branches --exclude-throw-branches \
   --html-details build/coverage/report/index.html --txt build/coverage/summary.txt \
