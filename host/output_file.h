@@ -51,4 +51,30 @@ bool PlanOutput(const std::string& name, bool force, const std::vector<Guarded>&
 // to be replaced is as it was.
 bool WriteOutput(const OutputPlan& plan, const std::vector<unsigned char>& bytes, std::string* why);
 
+// What each platform provides for the two above (output_file_posix.cpp,
+// output_file_windows.cpp).
+
+// What stands at an output's name now.
+struct ExistingOutput {
+  bool exists = false;
+  FileId id;
+  bool regular = false;  // a file that a new one replaces, else one written through
+  std::string folder;    // the system's words for a folder, when the name is one
+};
+
+// Looks at `name` without following it anywhere but where the system does. False, with the
+// reason in `*why`, for a name that can be neither created nor written.
+bool InspectOutput(const std::string& name, ExistingOutput* existing, std::string* why);
+
+// The file a new or replaced output is written to: on systems with symbolic links, the end of
+// the chain `name` starts, which need not exist yet.
+bool OutputTarget(const std::string& name, std::string* target, std::string* why);
+
+// Writes to an existing file or device, or to standard output, without replacing it.
+bool WriteThrough(const OutputPlan& plan, const std::vector<unsigned char>& bytes,
+                  std::string* why);
+// Writes a temporary file beside the target and renames it into place.
+bool WriteAtomically(const OutputPlan& plan, const std::vector<unsigned char>& bytes,
+                     std::string* why);
+
 #endif  // SPIQLM_HOST_OUTPUT_FILE_H

@@ -64,29 +64,6 @@ bool WriteAll(int fd, const std::vector<unsigned char>& bytes, std::string* why)
   return true;
 }
 
-bool WriteThrough(const OutputPlan& plan, const std::vector<unsigned char>& bytes,
-                  std::string* why) {
-  NoteWriting();  // from the first byte, something is written
-  if (plan.way == OutputWay::kStandardOutput) {
-    fflush(stdout);
-    return WriteAll(1, bytes, why);
-  }
-  int fd;
-  do {
-    fd = open(plan.target.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) {
-    *why = LastSystemError();
-    return false;
-  }
-  bool ok = WriteAll(fd, bytes, why);
-  if (close(fd) != 0 && ok) {
-    *why = LastSystemError();
-    ok = false;
-  }
-  return ok;
-}
-
 mode_t NewFileMode() {
   mode_t mask = umask(0);
   umask(mask);
@@ -117,6 +94,31 @@ bool Install(const std::string& temporary, const std::string& target, bool repla
   }
 #endif
   return rename(temporary.c_str(), target.c_str()) == 0;
+}
+
+}  // namespace
+
+bool WriteThrough(const OutputPlan& plan, const std::vector<unsigned char>& bytes,
+                  std::string* why) {
+  NoteWriting();  // from the first byte, something is written
+  if (plan.way == OutputWay::kStandardOutput) {
+    fflush(stdout);
+    return WriteAll(1, bytes, why);
+  }
+  int fd;
+  do {
+    fd = open(plan.target.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    *why = LastSystemError();
+    return false;
+  }
+  bool ok = WriteAll(fd, bytes, why);
+  if (close(fd) != 0 && ok) {
+    *why = LastSystemError();
+    ok = false;
+  }
+  return ok;
 }
 
 bool WriteAtomically(const OutputPlan& plan, const std::vector<unsigned char>& bytes,
@@ -167,55 +169,24 @@ bool WriteAtomically(const OutputPlan& plan, const std::vector<unsigned char>& b
   return ok;
 }
 
-}  // namespace
-
-bool PlanOutput(const std::string& name, bool force, const std::vector<Guarded>& guarded,
-                OutputPlan* plan, std::string* why) {
-  *plan = OutputPlan{};
-  plan->name = name;
-  plan->target = name;
-  if (name == "-") {
-    plan->way = OutputWay::kStandardOutput;
-    *why = GuardOn(StandardOutputId(), guarded);
-    return why->empty();
-  }
+bool InspectOutput(const std::string& name, ExistingOutput* existing, std::string* why) {
+  *existing = ExistingOutput{};
   struct stat status;
   if (stat(name.c_str(), &status) != 0) {
-    if (errno != ENOENT) {
-      *why = "cannot write: " + LastSystemError();
-      return false;
-    }
-    plan->way = OutputWay::kCreate;  // through a dangling link: the file it names
-    return FollowLinks(name, &plan->target, why);
+    if (errno == ENOENT) return true;
+    *why = "cannot write: " + LastSystemError();
+    return false;
   }
-  FileId id;
-  IdentifyPath(name, &id);
-  *why = GuardOn(id, guarded);
-  if (!why->empty()) return false;
+  existing->exists = true;
+  IdentifyPath(name, &existing->id);
+  existing->regular = S_ISREG(status.st_mode);
   if (S_ISDIR(status.st_mode)) {
     errno = EISDIR;
-    *why = LastSystemError() + " (-d DIR names the outputs' folder)";
-    return false;
-  }
-  if (SameFile(id, StandardOutputId())) {
-    plan->way = OutputWay::kStandardOutput;
-  } else if (!S_ISREG(status.st_mode)) {
-    // Opened by its own name, which the system resolves (/dev/stdout to a pipe, say).
-    plan->way = OutputWay::kThrough;
-  } else if (!force) {
-    *why = "exists; not replaced (-f replaces it, -o or -d writes elsewhere)";
-    return false;
-  } else {
-    plan->way = OutputWay::kReplace;
-    return FollowLinks(name, &plan->target, why);
+    existing->folder = LastSystemError();
   }
   return true;
 }
 
-bool WriteOutput(const OutputPlan& plan, const std::vector<unsigned char>& bytes,
-                 std::string* why) {
-  if (plan.way == OutputWay::kStandardOutput || plan.way == OutputWay::kThrough) {
-    return WriteThrough(plan, bytes, why);
-  }
-  return WriteAtomically(plan, bytes, why);
+bool OutputTarget(const std::string& name, std::string* target, std::string* why) {
+  return FollowLinks(name, target, why);
 }

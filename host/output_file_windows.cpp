@@ -59,6 +59,8 @@ bool WriteAll(HANDLE file, const std::vector<unsigned char>& bytes, std::string*
   return true;
 }
 
+}  // namespace
+
 bool WriteThrough(const OutputPlan& plan, const std::vector<unsigned char>& bytes,
                   std::string* why) {
   NoteWriting();  // from the first byte, something is written
@@ -117,18 +119,8 @@ bool WriteAtomically(const OutputPlan& plan, const std::vector<unsigned char>& b
   return ok;
 }
 
-}  // namespace
-
-bool PlanOutput(const std::string& name, bool force, const std::vector<Guarded>& guarded,
-                OutputPlan* plan, std::string* why) {
-  *plan = OutputPlan{};
-  plan->name = name;
-  plan->target = name;
-  if (name == "-") {
-    plan->way = OutputWay::kStandardOutput;
-    *why = GuardOn(StandardOutputId(), guarded);
-    return why->empty();
-  }
+bool InspectOutput(const std::string& name, ExistingOutput* existing, std::string* why) {
+  *existing = ExistingOutput{};
   std::string device;
   if (DeviceName(name, &device)) {
     *why = "is the device " + device + " on Windows, which keeps the name with any extension; " +
@@ -139,42 +131,22 @@ bool PlanOutput(const std::string& name, bool force, const std::vector<Guarded>&
   HANDLE file = CreateFileW(Widen(name).c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
                             FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND) {
-      plan->way = OutputWay::kCreate;
-      return true;
-    }
+    if (GetLastError() == ERROR_FILE_NOT_FOUND) return true;
     *why = "cannot write: " + LastSystemError();
     return false;
   }
   bool disk = GetFileType(file) == FILE_TYPE_DISK;
   CloseHandle(file);
-  FileId id;
-  IdentifyPath(name, &id);
-  *why = GuardOn(id, guarded);
-  if (!why->empty()) return false;
-  if (disk && attributes != INVALID_FILE_ATTRIBUTES &&
-      (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    *why = "is a folder (-d DIR names the outputs' folder)";
-    return false;
-  }
-  if (SameFile(id, StandardOutputId())) {
-    plan->way = OutputWay::kStandardOutput;
-  } else if (!disk) {
-    plan->way = OutputWay::kThrough;
-  } else if (!force) {
-    *why = "exists; not replaced (-f replaces it, -o or -d writes elsewhere)";
-    return false;
-  } else {
-    plan->way = OutputWay::kReplace;
-  }
+  existing->exists = true;
+  IdentifyPath(name, &existing->id);
+  bool folder = disk && attributes != INVALID_FILE_ATTRIBUTES &&
+                (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (folder) existing->folder = "is a folder";
+  existing->regular = disk && !folder;
   return true;
 }
 
-bool WriteOutput(const OutputPlan& plan, const std::vector<unsigned char>& bytes,
-                 std::string* why) {
-  if (plan.way == OutputWay::kStandardOutput || plan.way == OutputWay::kThrough) {
-    return WriteThrough(plan, bytes, why);
-  }
-  return WriteAtomically(plan, bytes, why);
+bool OutputTarget(const std::string& name, std::string* target, std::string* /*why*/) {
+  *target = name;
+  return true;
 }
