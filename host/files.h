@@ -14,6 +14,10 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include "host/windows_text.h"
+#endif
+
 struct FileId {
   uint64_t volume = 0;
   uint64_t index = 0;
@@ -83,7 +87,7 @@ std::string LastSystemError();
 
 #ifdef _WIN32
 std::wstring Widen(const std::string& utf8);
-std::string Narrow(const std::wstring& wide);
+// Narrow (UTF-16 to UTF-8) is in host/windows_text.h, which the plug-in loader shares.
 // The name in the system code page, for a module whose calls take ANSI names; false when the
 // name cannot be expressed there exactly.
 bool AnsiName(const std::string& utf8, std::string* ansi);

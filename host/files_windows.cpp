@@ -42,15 +42,6 @@ std::wstring Widen(const std::string& utf8) {
   return wide;
 }
 
-std::string Narrow(const std::wstring& wide) {
-  int length = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  if (length <= 0) return std::string();
-  std::string utf8(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &utf8[0], length, nullptr, nullptr);
-  utf8.resize(static_cast<size_t>(length - 1));
-  return utf8;
-}
-
 bool AnsiName(const std::string& utf8, std::string* ansi) {
   std::wstring wide = Widen(utf8);
   BOOL lossy = FALSE;
@@ -154,18 +145,5 @@ FileId StandardOutputId() {
 }
 
 std::string LastSystemError() {
-  DWORD code = GetLastError();
-  wchar_t* text = nullptr;
-  DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::string message = length > 0 && text != nullptr ? Narrow(std::wstring(text, length))
-                                                      : "error " + std::to_string(code);
-  if (text != nullptr) LocalFree(text);
-  // The system's sentences end in a full stop and a line break; ours go on after it.
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                              message.back() == ' ' || message.back() == '.')) {
-    message.pop_back();
-  }
-  return message;
+  return SystemError(GetLastError());
 }

@@ -11,6 +11,7 @@
 #endif
 
 #include "host/exit_codes.h"
+#include "host/files.h"
 
 namespace {
 
@@ -128,12 +129,7 @@ void InstallInterruptHandlers() {
 
 void SetTemporaryFile(const std::string& path) {
 #ifdef _WIN32
-  std::wstring wide;
-  if (!path.empty()) {
-    int length = MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, nullptr, 0);
-    wide.resize(static_cast<size_t>(length > 0 ? length : 1));
-    MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, &wide[0], length);
-  }
+  const std::wstring wide = Widen(path);
   EnterCriticalSection(&guard);
   size_t count = wide.size() < 32767 ? wide.size() : 0;
   memcpy(temporary_path, wide.c_str(), count * sizeof(wchar_t));

@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include "host/picture_formats.h"
+#include "host/windows_text.h"
 
 namespace {
 
@@ -43,16 +44,10 @@ std::string HresultText(HRESULT result) {
     default:
       break;
   }
-  char text[512] = "";
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                DWORD(result), 0, text, sizeof text, nullptr);
-  while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' ||
-                        text[length - 1] == '.' || text[length - 1] == ' ')) {
-    text[--length] = '\0';
-  }
+  const std::string text = SystemText(DWORD(result));
   char code[32];
   snprintf(code, sizeof code, "error 0x%08lX", static_cast<unsigned long>(result));
-  return length > 0 ? std::string(text) + " (" + code + ")" : std::string(code);
+  return text.empty() ? std::string(code) : text + " (" + code + ")";
 }
 
 // COM for this thread, then the factory; the reason in words if either fails.

@@ -4,28 +4,13 @@
 #include "host/pe_loader.h"
 #include "host/pe_no_dl.h"
 #include "host/pe_plugin.h"
-#elif !defined(_WIN32)
+#elif defined(_WIN32)
+#include "host/windows_text.h"
+#else
 #include <dlfcn.h>
 #endif
 
 namespace {
-
-#ifdef _WIN32
-std::string SystemMessage(DWORD code) {
-  char* text = nullptr;
-  DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string message =
-      length > 0 && text != nullptr ? std::string(text, length) : "error " + std::to_string(code);
-  if (text != nullptr) LocalFree(text);
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                              message.back() == ' ' || message.back() == '.')) {
-    message.pop_back();
-  }
-  return message;
-}
-#endif
 
 #ifdef _WIN32
 // The module by its full name, wide, so a name in any language loads; the system's text when
@@ -37,11 +22,11 @@ void* OpenModule(const std::string& path, std::string* why) {
       MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.c_str(), -1, &wide[0], length) <= 0) {
     // Not UTF-8: a name in the system code page, as the tests pass them.
     HMODULE module = LoadLibraryA(path.c_str());
-    if (module == nullptr) *why = SystemMessage(GetLastError());
+    if (module == nullptr) *why = SystemError(GetLastError());
     return reinterpret_cast<void*>(module);
   }
   HMODULE module = LoadLibraryExW(wide.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-  if (module == nullptr) *why = SystemMessage(GetLastError());
+  if (module == nullptr) *why = SystemError(GetLastError());
   // Some of the system's texts name the file as "%1".
   size_t insert = why->find("%1");
   if (insert != std::string::npos) why->replace(insert, 2, path);
