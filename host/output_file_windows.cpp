@@ -139,8 +139,8 @@ bool InspectOutput(const std::string& name, ExistingOutput* existing, std::strin
   CloseHandle(file);
   existing->exists = true;
   IdentifyPath(name, &existing->id);
-  bool folder = disk && attributes != INVALID_FILE_ATTRIBUTES &&
-                (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  bool folder =
+      disk && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   if (folder) existing->folder = "is a folder";
   existing->regular = disk && !folder;
   return true;
