@@ -84,7 +84,7 @@ void Explain(const Answers& answers, const QlmSource& source) {
   } else {
     // What a viewer passes for a short file: its bytes, then zeros to the buffer's end.
     Print("  a viewer passing its first 2,048 bytes (its %s, then zeros) %s\n",
-          source.size == 1 ? "1 byte" : (Grouped(source.size) + " bytes").c_str(),
+          source.size == 1 ? "1 byte" : (Thousands(source.size) + " bytes").c_str(),
           Offered(answers.byHead).c_str());
     if (source.size < 4 && answers.byHead == 1) {
       Print(

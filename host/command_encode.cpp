@@ -35,9 +35,9 @@ int ReadOrSay(const std::string& name, Picture* picture) {
   if (read == ReadResult::kRefused) return Fail(kExitBadPicture, name, why);
   if (read == ReadResult::kTooLarge) {
     return Fail(kExitBadPicture, name,
-                (input.regular ? "file is " + Grouped(size)
-                               : "input is more than " + Grouped(kLargestPictureFile)) +
-                    " bytes; encode reads pictures of at most " + Grouped(kLargestPictureFile) +
+                (input.regular ? "file is " + Thousands(size)
+                               : "input is more than " + Thousands(kLargestPictureFile)) +
+                    " bytes; encode reads pictures of at most " + Thousands(kLargestPictureFile) +
                     " bytes");
   }
   if (!ReadPicture(bytes.data(), bytes.size(), picture, &why)) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "host/pictures.h"
+#include "host/thousands.h"
 
 // A picture read for encoding may be at most this many pixels a side and this many pixels in
 // all: room for a 60-megapixel photo, which --fit scales down, while a hostile header can
@@ -24,9 +25,6 @@ bool CheckPictureSize(const char* format, uint64_t width, uint64_t height, std::
 // Gives `picture` its size and room for every sample, zeroed. The size must have passed
 // CheckPictureSize.
 void StartPicture(uint32_t width, uint32_t height, Picture* picture);
-
-// `value` with thousands separated by commas, as people read sizes: 3,072.
-std::string Thousands(uint64_t value);
 
 // A sample of `maxValue` levels (1 to 65535) at 16 bits, rounded to nearest.
 inline uint16_t WidenSample(uint32_t value, uint32_t maxValue) {

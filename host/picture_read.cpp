@@ -135,9 +135,3 @@ void StartPicture(uint32_t width, uint32_t height, Picture* picture) {
   picture->height = static_cast<int>(height);
   picture->rgb.assign(size_t(width) * height * 3, 0);
 }
-
-std::string Thousands(uint64_t value) {
-  std::string digits = std::to_string(value);
-  for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
-  return digits;
-}

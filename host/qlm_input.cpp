@@ -10,16 +10,10 @@ const int kMaxSide = 512;
 
 std::string TooLarge(const std::string& size) {
   return "file is " + size + " bytes; the largest QLM image (512 x 512) is " +
-         Grouped(kLargestQlmFile) + " bytes";
+         Thousands(kLargestQlmFile) + " bytes";
 }
 
 }  // namespace
-
-std::string Grouped(uint64_t number) {
-  std::string digits = std::to_string(number);
-  for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
-  return digits;
-}
 
 std::string WhyNotQlm(uint64_t size, const std::vector<unsigned char>& head) {
   unsigned width = head.size() < kHeaderBytes ? 0 : unsigned(head[0]) << 8 | head[1];
@@ -27,20 +21,20 @@ std::string WhyNotQlm(uint64_t size, const std::vector<unsigned char>& head) {
   bool header = head.size() >= kHeaderBytes && width <= kMaxSide && height <= kMaxSide;
   // A readable header tells by how much a large file misses; any other is measured against
   // the largest image.
-  if (size > kLargestQlmFile && !header) return TooLarge(Grouped(size));
+  if (size > kLargestQlmFile && !header) return TooLarge(Thousands(size));
   if (size < kHeaderBytes || head.size() < kHeaderBytes) {
-    return "file is " + Grouped(size) + " bytes; a QLM image has at least its 4-byte header";
+    return "file is " + Thousands(size) + " bytes; a QLM image has at least its 4-byte header";
   }
-  std::string dimensions = Grouped(width) + " x " + Grouped(height);
+  std::string dimensions = Thousands(width) + " x " + Thousands(height);
   if (!header) return "header says " + dimensions + "; the largest is 512 x 512";
   uint64_t expected = kHeaderBytes + 2ull * width * height;
   if (size == expected) return "";
-  return "file is " + Grouped(size) + " bytes; a " + dimensions + " QLM image is " +
-         Grouped(expected) + " bytes (" +
-         (size < expected ? "truncated"
-                          : Grouped(size - expected) + (size - expected == 1 ? " byte" : " bytes") +
-                                " too many") +
-         ")";
+  const std::string off =
+      size < expected
+          ? "truncated"
+          : Thousands(size - expected) + (size - expected == 1 ? " byte" : " bytes") + " too many";
+  return "file is " + Thousands(size) + " bytes; a " + dimensions + " QLM image is " +
+         Thousands(expected) + " bytes (" + off + ")";
 }
 
 int OpenQlmSource(const std::string& name, bool memory, QlmSource* source) {
@@ -73,7 +67,7 @@ int OpenQlmSource(const std::string& name, bool memory, QlmSource* source) {
     case ReadResult::kTooLarge:
       // Its first bytes stay, for what a viewer passing them would be told.
       source->size = source->bytes.size();
-      source->tooLarge = TooLarge("more than " + Grouped(kLargestQlmFile));
+      source->tooLarge = TooLarge("more than " + Thousands(kLargestQlmFile));
       return kExitNotQlm;
     case ReadResult::kFailed:
     case ReadResult::kRefused:  // not asked for: no check is given

@@ -9,13 +9,11 @@
 #include <vector>
 
 #include "host/files.h"
+#include "host/thousands.h"
 
 // The largest QLM file: the header and 512 x 512 pixel words. Nothing larger is ever read into
 // memory or handed to the plug-in, so its 32-bit `length` can hold every size handed to it.
 constexpr uint64_t kLargestQlmFile = 4 + 2 * 512 * 512;
-
-// 1234567 as "1,234,567".
-std::string Grouped(uint64_t number);
 
 // Why a file of `size` bytes that starts with `head` is not a QLM image ("file is 1,000 bytes;
 // a 512 x 384 QLM image is 393,220 bytes (truncated)"); empty when it is one.
