@@ -11,14 +11,6 @@ namespace {
 constexpr size_t kInfoHeaderBytes = 40;
 constexpr size_t kFileHeaderBytes = 14;
 
-uint32_t U16(const unsigned char* at) {
-  return uint32_t(at[0]) | uint32_t(at[1]) << 8;
-}
-
-uint32_t U32(const unsigned char* at) {
-  return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
-}
-
 void PutU32(uint32_t value, std::vector<unsigned char>* out) {
   for (int shift = 0; shift < 32; shift += 8)
     out->push_back(static_cast<unsigned char>(value >> shift));
@@ -29,32 +21,27 @@ struct Layout {
   size_t stride;
 };
 
-bool Fail(std::string* why, const std::string& text) {
-  *why = text;
-  return false;
-}
-
 bool CheckBlocks(const DecodedBitmap& bitmap, Layout* layout, std::string* why) {
   const unsigned char* header = bitmap.header;
-  if (header == nullptr) return Fail(why, "the plug-in returned no bitmap header");
-  const int32_t width = int32_t(U32(header + 4)), height = int32_t(U32(header + 8));
-  if (U32(header) != kInfoHeaderBytes || U16(header + 12) != 1 || U16(header + 14) != 24 ||
-      U32(header + 16) != 0) {
-    return Fail(why, "the plug-in's bitmap is not the 24-bit uncompressed kind it must return");
+  if (header == nullptr) return Refuse(why, "the plug-in returned no bitmap header");
+  const int32_t width = int32_t(LittleU32(header + 4)), height = int32_t(LittleU32(header + 8));
+  if (LittleU32(header) != kInfoHeaderBytes || LittleU16(header + 12) != 1 ||
+      LittleU16(header + 14) != 24 || LittleU32(header + 16) != 0) {
+    return Refuse(why, "the plug-in's bitmap is not the 24-bit uncompressed kind it must return");
   }
   if (width < 0 || height < 0 || uint32_t(width) > kMaxPictureSide ||
       uint32_t(height) > kMaxPictureSide) {
-    return Fail(why, "the plug-in's bitmap has impossible dimensions " + std::to_string(width) +
-                         " x " + std::to_string(height));
+    return Refuse(why, "the plug-in's bitmap has impossible dimensions " + std::to_string(width) +
+                           " x " + std::to_string(height));
   }
   layout->width = uint32_t(width);
   layout->height = uint32_t(height);
   layout->stride = (size_t(layout->width) * 3 + 3) / 4 * 4;
   const size_t expected = layout->stride * layout->height;
   if (bitmap.pixelBytes != expected || (bitmap.pixels == nullptr && expected != 0)) {
-    return Fail(why, "the plug-in's pixel block is " + Thousands(bitmap.pixelBytes) + " bytes; a " +
-                         std::to_string(width) + " x " + std::to_string(height) + " bitmap needs " +
-                         Thousands(expected));
+    return Refuse(why, "the plug-in's pixel block is " + Thousands(bitmap.pixelBytes) +
+                           " bytes; a " + std::to_string(width) + " x " + std::to_string(height) +
+                           " bitmap needs " + Thousands(expected));
   }
   return true;
 }
@@ -103,13 +90,13 @@ bool EncodeBitmap(const DecodedBitmap& bitmap, ImageFormat format, std::vector<u
     case ImageFormat::kPng:
       if (!PngAvailable(why)) return false;
       if (layout.width == 0 || layout.height == 0) {
-        return Fail(why, "a PNG cannot hold a picture of no pixels (" +
-                             std::to_string(layout.width) + " x " + std::to_string(layout.height) +
-                             "); write BMP or PPM instead");
+        return Refuse(why, "a PNG cannot hold a picture of no pixels (" +
+                               std::to_string(layout.width) + " x " +
+                               std::to_string(layout.height) + "); write BMP or PPM instead");
       }
       return EncodePng(RgbRows(bitmap, layout).data(), layout.width, layout.height, file, why);
   }
-  return Fail(why, "unknown output format");
+  return Refuse(why, "unknown output format");
 }
 
 bool FormatForWord(const std::string& word, ImageFormat* format) {

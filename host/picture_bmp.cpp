@@ -16,14 +16,6 @@ constexpr uint32_t kBiRgb = 0, kBiRle8 = 1, kBiRle4 = 2, kBiBitfields = 3, kBiAl
 constexpr size_t kFileHeaderBytes = 14;
 constexpr size_t kMasksAt = 54;  // after a 40-byte header, or inside a larger one
 
-uint32_t U16(const unsigned char* at) {
-  return uint32_t(at[0]) | uint32_t(at[1]) << 8;
-}
-
-uint32_t U32(const unsigned char* at) {
-  return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
-}
-
 struct BmpLayout {
   uint32_t width, height;
   bool topDown;
@@ -33,11 +25,6 @@ struct BmpLayout {
   size_t pixelsAt;
   uint64_t stride;
 };
-
-bool Fail(std::string* why, const std::string& text) {
-  *why = text;
-  return false;
-}
 
 bool KnownHeaderSize(uint32_t size) {
   for (uint32_t known : {12u, 40u, 52u, 56u, 64u, 108u, 124u})
@@ -63,14 +50,14 @@ bool ReadMasks(const unsigned char* bytes, size_t size, uint32_t compression, Bm
     return true;
   }
   if (layout->bits != 16 && layout->bits != 32) {
-    return Fail(
+    return Refuse(
         why, "BMP bit-field masks need 16 or 32 bits a pixel, not " + std::to_string(layout->bits));
   }
-  if (size < kMasksAt + 12) return Fail(why, "truncated BMP header: its color masks are missing");
+  if (size < kMasksAt + 12) return Refuse(why, "truncated BMP header: its color masks are missing");
   for (int channel = 0; channel < 3; ++channel) {
-    layout->masks[channel] = U32(bytes + kMasksAt + 4 * channel);
+    layout->masks[channel] = LittleU32(bytes + kMasksAt + 4 * channel);
     if (!PlainMask(layout->masks[channel], layout->bits)) {
-      return Fail(why, "BMP color masks must each be one run of at most 16 set bits");
+      return Refuse(why, "BMP color masks must each be one run of at most 16 set bits");
     }
   }
   return true;
@@ -78,47 +65,47 @@ bool ReadMasks(const unsigned char* bytes, size_t size, uint32_t compression, Bm
 
 bool ReadLayout(const unsigned char* bytes, size_t size, BmpLayout* layout, std::string* why) {
   if (size < kFileHeaderBytes + 4) {
-    return Fail(why, "truncated BMP header: " + Thousands(size) + " bytes");
+    return Refuse(why, "truncated BMP header: " + Thousands(size) + " bytes");
   }
-  const uint32_t headerSize = U32(bytes + 14);
+  const uint32_t headerSize = LittleU32(bytes + 14);
   if (!KnownHeaderSize(headerSize)) {
-    return Fail(why, "BMP header of " + Thousands(headerSize) +
-                         " bytes is not one of the usual sizes (12, 40, 52, 56, 64, 108, 124)");
+    return Refuse(why, "BMP header of " + Thousands(headerSize) +
+                           " bytes is not one of the usual sizes (12, 40, 52, 56, 64, 108, 124)");
   }
   if (size < kFileHeaderBytes + headerSize) {
-    return Fail(why, "truncated BMP header: " + Thousands(size) + " of " +
-                         Thousands(kFileHeaderBytes + headerSize) + " bytes");
+    return Refuse(why, "truncated BMP header: " + Thousands(size) + " of " +
+                           Thousands(kFileHeaderBytes + headerSize) + " bytes");
   }
   int64_t width, height;
   uint32_t compression = kBiRgb;
   if (headerSize == 12) {
-    width = U16(bytes + 18);
-    height = U16(bytes + 20);
-    layout->bits = U16(bytes + 24);
+    width = LittleU16(bytes + 18);
+    height = LittleU16(bytes + 20);
+    layout->bits = LittleU16(bytes + 24);
     layout->entryBytes = 3;
   } else {
-    width = int32_t(U32(bytes + 18));
-    height = int32_t(U32(bytes + 22));
-    layout->bits = U16(bytes + 28);
-    compression = U32(bytes + 30);
+    width = int32_t(LittleU32(bytes + 18));
+    height = int32_t(LittleU32(bytes + 22));
+    layout->bits = LittleU16(bytes + 28);
+    compression = LittleU32(bytes + 30);
     layout->entryBytes = 4;
   }
   if (compression == kBiRle8 || compression == kBiRle4) {
-    return Fail(why, "BMP is RLE-compressed, which is not read; save it uncompressed");
+    return Refuse(why, "BMP is RLE-compressed, which is not read; save it uncompressed");
   }
   if (headerSize == 64 && compression == kBiBitfields) {
-    return Fail(why, "BMP uses OS/2 Huffman compression, which is not read");
+    return Refuse(why, "BMP uses OS/2 Huffman compression, which is not read");
   }
   if (compression != kBiRgb && compression != kBiBitfields && compression != kBiAlphaBitfields) {
-    return Fail(why, "BMP compression " + std::to_string(compression) +
-                         " is not read; uncompressed pictures are");
+    return Refuse(why, "BMP compression " + std::to_string(compression) +
+                           " is not read; uncompressed pictures are");
   }
   const uint32_t bits = layout->bits;
   if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) {
-    return Fail(why, "BMP of " + std::to_string(bits) +
-                         " bits a pixel is not read; 1, 4, 8, 16, 24 and 32 are");
+    return Refuse(why, "BMP of " + std::to_string(bits) +
+                           " bits a pixel is not read; 1, 4, 8, 16, 24 and 32 are");
   }
-  if (width < 0) return Fail(why, "BMP width " + std::to_string(width) + " is negative");
+  if (width < 0) return Refuse(why, "BMP width " + std::to_string(width) + " is negative");
   layout->topDown = height < 0;
   if (height < 0) height = -height;
   if (!CheckPictureSize("BMP", uint64_t(width), uint64_t(height), why)) return false;
@@ -134,10 +121,10 @@ bool ReadLayout(const unsigned char* bytes, size_t size, BmpLayout* layout, std:
   if (headerSize == 40 && compression == kBiAlphaBitfields) layout->paletteAt += 16;
   layout->paletteEntries = 0;
   if (bits <= 8) {
-    uint32_t used = headerSize == 12 ? 0 : U32(bytes + 46);
+    uint32_t used = headerSize == 12 ? 0 : LittleU32(bytes + 46);
     layout->paletteEntries = used == 0 || used > (1u << bits) ? size_t(1) << bits : used;
   }
-  layout->pixelsAt = U32(bytes + 10);
+  layout->pixelsAt = LittleU32(bytes + 10);
   // The oldest header has no count: its palette fills the room before the pixels.
   if (headerSize == 12 && layout->pixelsAt > layout->paletteAt) {
     size_t room = (layout->pixelsAt - layout->paletteAt) / 3;
@@ -149,21 +136,21 @@ bool ReadLayout(const unsigned char* bytes, size_t size, BmpLayout* layout, std:
 
 bool CheckExtents(size_t size, const BmpLayout& layout, std::string* why) {
   if (layout.pixelsAt < layout.paletteAt) {
-    return Fail(why,
-                "BMP pixel data offset " + Thousands(layout.pixelsAt) + " lies inside its headers");
+    return Refuse(
+        why, "BMP pixel data offset " + Thousands(layout.pixelsAt) + " lies inside its headers");
   }
   size_t paletteBytes = layout.paletteEntries * layout.entryBytes;
   if (layout.paletteAt + paletteBytes > size) {
     size_t present = size > layout.paletteAt ? (size - layout.paletteAt) / layout.entryBytes : 0;
-    return Fail(why, "truncated BMP palette: " + Thousands(present) + " of " +
-                         Thousands(layout.paletteEntries) + " colors");
+    return Refuse(why, "truncated BMP palette: " + Thousands(present) + " of " +
+                           Thousands(layout.paletteEntries) + " colors");
   }
   // At most 32768 x 4 bytes a row and 32768 rows: no overflow in 64 bits.
   const uint64_t wanted = layout.stride * layout.height;
   const uint64_t present = size > layout.pixelsAt ? size - layout.pixelsAt : 0;
   if (present < wanted) {
-    return Fail(why, "truncated BMP pixel data: " + Thousands(present) + " of " +
-                         Thousands(wanted) + " bytes");
+    return Refuse(why, "truncated BMP pixel data: " + Thousands(present) + " of " +
+                           Thousands(wanted) + " bytes");
   }
   return true;
 }
@@ -181,9 +168,9 @@ bool ReadRow(const unsigned char* row, uint32_t y, const BmpLayout& layout,
       const uint32_t index =
           (row[bit / 8] >> (8 - layout.bits - bit % 8)) & ((1u << layout.bits) - 1);
       if (index >= layout.paletteEntries) {
-        return Fail(why, "BMP pixel (" + std::to_string(x) + ", " + std::to_string(y) +
-                             ") uses color " + std::to_string(index) + " of a " +
-                             std::to_string(layout.paletteEntries) + "-color palette");
+        return Refuse(why, "BMP pixel (" + std::to_string(x) + ", " + std::to_string(y) +
+                               ") uses color " + std::to_string(index) + " of a " +
+                               std::to_string(layout.paletteEntries) + "-color palette");
       }
       const unsigned char* bgr = palette + index * layout.entryBytes;
       rgb[0] = WidenSample(bgr[2], 255), rgb[1] = WidenSample(bgr[1], 255);
@@ -194,7 +181,7 @@ bool ReadRow(const unsigned char* row, uint32_t y, const BmpLayout& layout,
       rgb[2] = WidenSample(bgr[0], 255);
     } else {
       const uint32_t pixel =
-          layout.bits == 16 ? U16(row + 2 * size_t(x)) : U32(row + 4 * size_t(x));
+          layout.bits == 16 ? LittleU16(row + 2 * size_t(x)) : LittleU32(row + 4 * size_t(x));
       for (int channel = 0; channel < 3; ++channel)
         rgb[channel] = MaskedSample(pixel, layout.masks[channel]);
     }

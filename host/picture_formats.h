@@ -19,6 +19,26 @@
 constexpr uint32_t kMaxPictureSide = 32768;
 constexpr uint64_t kMaxPicturePixels = uint64_t(1) << 26;
 
+// Fields of the files, wherever they sit: little-endian in BMP (and in the rows the Windows codec
+// gives), big-endian in PNG.
+inline uint32_t LittleU16(const unsigned char* at) {
+  return uint32_t(at[0]) | uint32_t(at[1]) << 8;
+}
+
+inline uint32_t LittleU32(const unsigned char* at) {
+  return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
+}
+
+inline uint32_t BigU32(const unsigned char* at) {
+  return uint32_t(at[0]) << 24 | uint32_t(at[1]) << 16 | uint32_t(at[2]) << 8 | at[3];
+}
+
+// A refusal: `text` in `*why`, and false.
+inline bool Refuse(std::string* why, const std::string& text) {
+  *why = text;
+  return false;
+}
+
 // Fails, saying so in words, when a `format` picture of `width` x `height` is over the caps.
 bool CheckPictureSize(const char* format, uint64_t width, uint64_t height, std::string* why);
 

@@ -22,17 +22,13 @@ struct ContextFree {
 };
 using Context = std::unique_ptr<spng_ctx, ContextFree>;
 
-uint32_t U32(const unsigned char* at) {
-  return uint32_t(at[0]) << 24 | uint32_t(at[1]) << 16 | uint32_t(at[2]) << 8 | at[3];
-}
-
 // libspng says a CRC failed but not where; people find a chunk's name more useful.
 std::string ChunkWithBadCrc(const unsigned char* bytes, size_t size) {
   for (size_t at = 8; size - at >= 12;) {
-    const uint32_t length = U32(bytes + at);
+    const uint32_t length = BigU32(bytes + at);
     if (length > size - at - 12) break;
     const uLong crc = crc32(crc32(0, nullptr, 0), bytes + at + 4, uInt(length) + 4);
-    if (crc != U32(bytes + at + 8 + length)) return std::string(bytes + at + 4, bytes + at + 8);
+    if (crc != BigU32(bytes + at + 8 + length)) return std::string(bytes + at + 4, bytes + at + 8);
     at += size_t(length) + 12;
   }
   return "a critical";
@@ -45,7 +41,7 @@ bool Fail(int error, const unsigned char* bytes, size_t size, std::string* why) 
       break;
     case SPNG_EUSER_WIDTH:
     case SPNG_EUSER_HEIGHT:
-      CheckPictureSize("PNG", U32(bytes + 16), U32(bytes + 20), why);
+      CheckPictureSize("PNG", BigU32(bytes + 16), BigU32(bytes + 20), why);
       break;
     case SPNG_IO_EOF:
     case SPNG_EOF:

@@ -73,10 +73,6 @@ bool Fail(const char* doing, HRESULT result, std::string* why) {
   return false;
 }
 
-uint32_t U16(const unsigned char* at) {
-  return uint32_t(at[0]) | uint32_t(at[1]) << 8;
-}
-
 // One row in a layout the system gives: `channels` samples a pixel, of 1 or 2 bytes each
 // (little-endian), alpha last when there are 4; gray when there is one.
 void StoreRow(const unsigned char* row, uint32_t width, size_t channels, size_t sampleBytes,
@@ -85,7 +81,7 @@ void StoreRow(const unsigned char* row, uint32_t width, size_t channels, size_t 
     uint32_t samples[4] = {0, 0, 0, 65535};
     for (size_t c = 0; c < channels; ++c) {
       const unsigned char* at = row + (size_t(x) * channels + c) * sampleBytes;
-      samples[c] = sampleBytes == 2 ? U16(at) : at[0] * 257u;
+      samples[c] = sampleBytes == 2 ? LittleU16(at) : at[0] * 257u;
     }
     if (channels == 1) samples[1] = samples[2] = samples[0];
     for (int c = 0; c < 3; ++c)

@@ -18,11 +18,6 @@ struct PnmHeader {
   size_t dataAt;
 };
 
-bool Fail(std::string* why, const std::string& text) {
-  *why = text;
-  return false;
-}
-
 bool IsSpace(unsigned char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
@@ -64,27 +59,28 @@ bool ReadHeader(const unsigned char* bytes, size_t size, PnmHeader* header, std:
   const std::string name = header->name;
   size_t at = 2;
   if (at < size && !IsSpace(bytes[at]) && bytes[at] != '#') {
-    return Fail(why, "malformed " + name + " header: no space after its magic number");
+    return Refuse(why, "malformed " + name + " header: no space after its magic number");
   }
   const char* fields[] = {"width", "height", "maxval"};
   uint64_t values[3] = {0, 0, 1};
   for (int field = 0; field < (header->bitmap ? 2 : 3); ++field) {
     SkipSpaceAndComments(bytes, size, &at);
     if (!ReadNumber(bytes, size, &at, &values[field])) {
-      return Fail(why,
-                  at >= size
-                      ? "truncated " + name + " header: the " + fields[field] + " is missing"
-                      : "malformed " + name + " header: its " + fields[field] + " is not a number");
+      return Refuse(
+          why, at >= size
+                   ? "truncated " + name + " header: the " + fields[field] + " is missing"
+                   : "malformed " + name + " header: its " + fields[field] + " is not a number");
     }
   }
   if (values[2] < 1 || values[2] > 65535) {
-    return Fail(why, name + " maxval " + Thousands(values[2]) + " is out of range (1 to 65535)");
+    return Refuse(why, name + " maxval " + Thousands(values[2]) + " is out of range (1 to 65535)");
   }
   if (!CheckPictureSize(header->name, values[0], values[1], why)) return false;
   // One whitespace byte ends the header; a plain format's numbers may be spaced as they like.
   if (at >= size || !IsSpace(bytes[at])) {
-    return Fail(why, at >= size ? "truncated " + name + " data: no samples follow the header"
-                                : "malformed " + name + " header: no space after its last number");
+    return Refuse(why, at >= size
+                           ? "truncated " + name + " data: no samples follow the header"
+                           : "malformed " + name + " header: no space after its last number");
   }
   header->width = uint32_t(values[0]);
   header->height = uint32_t(values[1]);
@@ -120,8 +116,8 @@ bool ReadRaw(const unsigned char* bytes, size_t size, const PnmHeader& header, P
   const uint64_t wanted = rowBytes * header.height;
   const uint64_t present = size - header.dataAt;
   if (present < wanted) {
-    return Fail(why, "truncated " + std::string(header.name) + " pixel data: " +
-                         Thousands(present) + " of " + Thousands(wanted) + " bytes");
+    return Refuse(why, "truncated " + std::string(header.name) + " pixel data: " +
+                           Thousands(present) + " of " + Thousands(wanted) + " bytes");
   }
   StartPicture(header.width, header.height, picture);
   const unsigned char* data = bytes + header.dataAt;
@@ -157,15 +153,15 @@ bool ReadPlain(const unsigned char* bytes, size_t size, const PnmHeader& header,
     if (header.bitmap && (bytes[at] == '0' || bytes[at] == '1')) {
       value = bytes[at++] - '0';  // a bitmap's digits need no spaces between them
     } else if (header.bitmap || !ReadNumber(bytes, size, &at, &value)) {
-      return Fail(why, name + " data has a byte " + std::to_string(bytes[at]) +
-                           " where a sample should be");
+      return Refuse(why, name + " data has a byte " + std::to_string(bytes[at]) +
+                             " where a sample should be");
     }
     if (TooLarge(header, value, why)) return false;
     values.push_back(uint32_t(value));
   }
   if (values.size() < samples) {
-    return Fail(why, "truncated " + name + " data: " + Thousands(values.size()) + " of " +
-                         Thousands(samples) + " samples");
+    return Refuse(why, "truncated " + name + " data: " + Thousands(values.size()) + " of " +
+                           Thousands(samples) + " samples");
   }
   StartPicture(header.width, header.height, picture);
   for (size_t i = 0; i < values.size(); ++i) Place(header, i, values[i], picture);

@@ -12,10 +12,6 @@ bool StartsWith(const unsigned char* bytes, size_t size, const char* prefix, siz
   return size >= length && memcmp(bytes, prefix, length) == 0;
 }
 
-uint32_t U32BigEndian(const unsigned char* at) {
-  return uint32_t(at[0]) << 24 | uint32_t(at[1]) << 16 | uint32_t(at[2]) << 8 | at[3];
-}
-
 // Formats people may hand us that we do not read, so the message can name them.
 const char* KnownOtherFormat(const unsigned char* bytes, size_t size) {
   if (StartsWith(bytes, size, "GIF87a", 6) || StartsWith(bytes, size, "GIF89a", 6)) return "GIF";
@@ -48,12 +44,16 @@ std::string FirstBytes(const unsigned char* bytes, size_t size) {
   return text;
 }
 
-// Starts as a picture of a format read here does.
-bool Signed(const unsigned char* bytes, size_t size) {
-  return (size >= sizeof kPngSignature &&
-          memcmp(bytes, kPngSignature, sizeof kPngSignature) == 0) ||
-         (size >= 2 && bytes[0] == 'B' && bytes[1] == 'M') ||
-         (size >= 2 && bytes[0] == 'P' && bytes[1] >= '1' && bytes[1] <= '6');
+enum class Reader { kPng, kBmp, kPnm, kNone };
+
+// The reader a picture's first bytes call for.
+Reader ReaderFor(const unsigned char* bytes, size_t size) {
+  if (size >= sizeof kPngSignature && memcmp(bytes, kPngSignature, sizeof kPngSignature) == 0) {
+    return Reader::kPng;
+  }
+  if (size >= 2 && bytes[0] == 'B' && bytes[1] == 'M') return Reader::kBmp;
+  if (size >= 2 && bytes[0] == 'P' && bytes[1] >= '1' && bytes[1] <= '6') return Reader::kPnm;
+  return Reader::kNone;
 }
 
 // Why bytes of no format read here are refused.
@@ -68,19 +68,22 @@ std::string NotRead(const unsigned char* bytes, size_t size) {
 
 bool ReadPicture(const unsigned char* bytes, size_t size, Picture* picture, std::string* why) {
   *picture = Picture();
-  if (size >= sizeof kPngSignature && memcmp(bytes, kPngSignature, sizeof kPngSignature) == 0) {
-    return CheckPngHeader(bytes, size, why) && ReadPng(bytes, size, picture, why);
-  }
-  if (size >= 2 && bytes[0] == 'B' && bytes[1] == 'M') return ReadBmp(bytes, size, picture, why);
-  if (size >= 2 && bytes[0] == 'P' && bytes[1] >= '1' && bytes[1] <= '6') {
-    return ReadPnm(bytes, size, picture, why);
+  switch (ReaderFor(bytes, size)) {
+    case Reader::kPng:
+      return CheckPngHeader(bytes, size, why) && ReadPng(bytes, size, picture, why);
+    case Reader::kBmp:
+      return ReadBmp(bytes, size, picture, why);
+    case Reader::kPnm:
+      return ReadPnm(bytes, size, picture, why);
+    case Reader::kNone:
+      break;
   }
   *why = NotRead(bytes, size);
   return false;
 }
 
 bool MayBePicture(const unsigned char* bytes, size_t size, bool ended, std::string* why) {
-  if (ended || size < sizeof kPngSignature || Signed(bytes, size)) return true;
+  if (ended || size < sizeof kPngSignature || ReaderFor(bytes, size) != Reader::kNone) return true;
   *why = NotRead(bytes, size);
   return false;
 }
@@ -100,7 +103,7 @@ bool CheckPngHeader(const unsigned char* bytes, size_t size, std::string* why) {
   // Deflate expands at most about 1,032 times.
   const uint64_t kMostInflation = 1100;
   if (size < 33 || memcmp(bytes + 12, "IHDR", 4) != 0) return true;
-  const uint64_t width = U32BigEndian(bytes + 16), height = U32BigEndian(bytes + 20);
+  const uint64_t width = BigU32(bytes + 16), height = BigU32(bytes + 20);
   if (!CheckPictureSize("PNG", width, height, why)) return false;
   const uint64_t depth = bytes[24];
   if (depth != 1 && depth != 2 && depth != 4 && depth != 8 && depth != 16) return true;
