@@ -83,6 +83,15 @@ void StoreRow(const Sample* rgba, uint32_t width, uint16_t* rgb) {
   }
 }
 
+// A row as spng_decode_row gives it in `format`: RGBA of 8 or of 16 bits.
+void StoreDecodedRow(int format, const unsigned char* row, uint32_t width, uint16_t* rgb) {
+  if (format == SPNG_FMT_RGBA8) {
+    StoreRow(row, width, rgb);
+  } else {
+    StoreRow(reinterpret_cast<const uint16_t*>(row), width, rgb);
+  }
+}
+
 }  // namespace
 
 bool ReadPng(const unsigned char* bytes, size_t size, Picture* picture, std::string* why) {
@@ -118,11 +127,7 @@ bool ReadPng(const unsigned char* bytes, size_t size, Picture* picture, std::str
     unsigned char* target = interlaced ? buffer + row.row_num * rowBytes : buffer;
     error = spng_decode_row(png, target, rowBytes);
     if ((error == 0 || error == SPNG_EOI) && !interlaced) {
-      uint16_t* rgb = picture->rgb.data() + row.row_num * rowSamples;
-      if (format == SPNG_FMT_RGBA8)
-        StoreRow(target, ihdr.width, rgb);
-      else
-        StoreRow(reinterpret_cast<uint16_t*>(target), ihdr.width, rgb);
+      StoreDecodedRow(format, target, ihdr.width, picture->rgb.data() + row.row_num * rowSamples);
     }
   } while (error == 0);
   // The chunks after the image data, to its end, are read for their checksums.
@@ -132,12 +137,8 @@ bool ReadPng(const unsigned char* bytes, size_t size, Picture* picture, std::str
     return Fail(error, bytes, size, why);
   }
   for (uint32_t y = 0; interlaced && y < ihdr.height; ++y) {
-    unsigned char* row = buffer + y * rowBytes;
-    uint16_t* rgb = picture->rgb.data() + y * rowSamples;
-    if (format == SPNG_FMT_RGBA8)
-      StoreRow(row, ihdr.width, rgb);
-    else
-      StoreRow(reinterpret_cast<uint16_t*>(row), ihdr.width, rgb);
+    StoreDecodedRow(format, buffer + y * rowBytes, ihdr.width,
+                    picture->rgb.data() + y * rowSamples);
   }
   return true;
 }
