@@ -34,22 +34,18 @@ Answers Ask(const SpiPlugin& plugin, QlmSource* source, bool whole) {
   head.resize(kViewerHeadBytes, 0);
   answers.headWidth = unsigned(head[0]) << 8 | head[1];
   answers.headHeight = unsigned(head[2]) << 8 | head[3];
-  std::vector<char> name(source->moduleName.begin(), source->moduleName.end());
-  name.push_back('\0');
+  char* name = &source->moduleName[0];
   // A small handle value says "no head bytes": the plug-in opens the file by its name.
-  if (!source->memory) answers.byName = plugin.IsSupported(name.data(), 0);
-  answers.byHead = plugin.IsSupported(name.data(), reinterpret_cast<uintptr_t>(head.data()));
+  if (!source->memory) answers.byName = plugin.IsSupported(name, 0);
+  answers.byHead = plugin.IsSupported(name, reinterpret_cast<uintptr_t>(head.data()));
   if (!whole) return answers;
   answers.whole = true;
-  std::vector<unsigned char> bytes = source->bytes;
-  long length = static_cast<long>(bytes.size());  // at most kLargestQlmFile
-  bytes.push_back(0);                             // a valid address even when empty
-  char* from = source->memory ? reinterpret_cast<char*>(bytes.data()) : name.data();
-  unsigned flags = source->memory ? 1u : 0u;
-  answers.info = plugin.GetPictureInfo(from, length, flags, &answers.picture);
+  const PluginArguments call = ArgumentsFor(source);
+  answers.info = plugin.GetPictureInfo(call.from, call.length, call.flags, &answers.picture);
   HLOCAL info = nullptr, pixels = nullptr;
   BeginCancellable();
-  answers.decode = plugin.GetPicture(from, length, flags, &info, &pixels, OnProgress, 0);
+  answers.decode =
+      plugin.GetPicture(call.from, call.length, call.flags, &info, &pixels, OnProgress, 0);
   EndCancellable();
   if (info != nullptr) plugin.LocalFree(info);
   if (pixels != nullptr) plugin.LocalFree(pixels);

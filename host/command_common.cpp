@@ -21,6 +21,11 @@ std::string WithExtension(const std::string& path, const std::string& extension)
   return path.substr(0, dot) + extension;
 }
 
+// An output as messages name it.
+std::string OutputLabel(const std::string& name) {
+  return name == "-" ? "standard output" : name;
+}
+
 std::string Joined(const std::string& folder, const std::string& name) {
   if (folder.empty()) return name;
   char last = folder.back();
@@ -88,12 +93,19 @@ int PlanOrSay(const Options& options, const std::string& name, const std::vector
               OutputPlan* plan) {
   std::string why;
   if (PlanOutput(name, options.force, guarded, plan, &why)) return kExitOk;
-  return Fail(kExitCannotWrite, name == "-" ? "standard output" : name, why);
+  return Fail(kExitCannotWrite, OutputLabel(name), why);
 }
 
-void GuardWritten(const OutputPlan& plan, const std::string& input, std::vector<Guarded>* guarded) {
+int WriteOrSay(const OutputPlan& plan, const std::vector<unsigned char>& bytes,
+               const std::string& input, std::vector<Guarded>* guarded) {
+  std::string why;
+  if (!WriteOutput(plan, bytes, &why)) {
+    return Fail(kExitCannotWrite, OutputLabel(plan.name), "cannot write: " + why);
+  }
   FileId id;
   bool file = plan.way == OutputWay::kReplace || plan.way == OutputWay::kCreate;
-  if (!file || !IdentifyPath(plan.target, &id)) return;
-  guarded->push_back(Guarded{id, "written by this command already (from " + input + ")"});
+  if (file && IdentifyPath(plan.target, &id)) {
+    guarded->push_back(Guarded{id, "written by this command already (from " + input + ")"});
+  }
+  return kExitOk;
 }

@@ -102,17 +102,11 @@ int Refused(int result, QlmSource* source) {
 // Runs the plug-in's decode with the progress bar; a stop signal cancels it, and then ends the
 // process once the blocks are freed.
 int Decode(const SpiPlugin& plugin, const Options& options, QlmSource* source, Blocks* blocks) {
-  std::vector<unsigned char> name(source->moduleName.begin(), source->moduleName.end());
-  name.push_back('\0');
-  // Never cut: kLargestQlmFile bounds every size handed over.
-  long length = source->memory ? static_cast<long>(source->bytes.size()) : 0;
-  if (source->bytes.empty()) source->bytes.push_back(0);  // a valid address; the length says 0
-  char* from = source->memory ? reinterpret_cast<char*>(source->bytes.data())
-                              : reinterpret_cast<char*>(name.data());
+  const PluginArguments call = ArgumentsFor(source);
   StartProgress(!options.quiet && isatty(fileno(stderr)) != 0);
   BeginCancellable();
-  int result = plugin.GetPicture(from, length, source->memory ? 1u : 0u, &blocks->info,
-                                 &blocks->pixels, OnProgress, 0);
+  int result = plugin.GetPicture(call.from, call.length, call.flags, &blocks->info, &blocks->pixels,
+                                 OnProgress, 0);
   EndCancellable();
   EndProgress();
   if (PendingSignal() != 0) {
@@ -154,10 +148,8 @@ int DecodeOne(const SpiPlugin& plugin, const Options& options, const std::string
   code = Encoded(plugin, blocks, format, input, &file, &size);
   FreeBlocks(plugin, &blocks);
   if (code != kExitOk) return code;
-  if (!WriteOutput(plan, file, &why))
-    return Fail(kExitCannotWrite, output == "-" ? "standard output" : output,
-                "cannot write: " + why);
-  GuardWritten(plan, input, guarded);
+  code = WriteOrSay(plan, file, input, guarded);
+  if (code != kExitOk) return code;
   if (!options.quiet && plan.way != OutputWay::kStandardOutput) {
     Print("%s: wrote %s (%s, %s)\n", input.c_str(), output.c_str(), size.c_str(),
           FormatWord(format));

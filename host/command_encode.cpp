@@ -69,11 +69,8 @@ int EncodeOne(const Options& options, const std::string& input, std::vector<Guar
     fitted = ", scaled down from " + Size(picture.width, picture.height);
     FitWithin(kQlmMaxSide, &picture);
   }
-  if (!WriteOutput(plan, EncodeQlm(picture, options.dither), &why)) {
-    return Fail(kExitCannotWrite, output == "-" ? "standard output" : output,
-                "cannot write: " + why);
-  }
-  GuardWritten(plan, input, guarded);
+  code = WriteOrSay(plan, EncodeQlm(picture, options.dither), input, guarded);
+  if (code != kExitOk) return code;
   if (!options.quiet && plan.way != OutputWay::kStandardOutput) {
     Print("%s: wrote %s (%s%s)\n", input.c_str(), output.c_str(),
           Size(picture.width, picture.height).c_str(), fitted.c_str());

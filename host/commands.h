@@ -37,7 +37,9 @@ std::string ExtensionOf(const std::string& name);
 int PlanOrSay(const Options& options, const std::string& name, const std::vector<Guarded>& guarded,
               OutputPlan* plan);
 
-// Notes a written output, so a later input of the same command cannot replace it.
-void GuardWritten(const OutputPlan& plan, const std::string& input, std::vector<Guarded>* guarded);
+// Writes the planned output for `input` and notes it, so that a later input of the same command
+// cannot replace it; says why it cannot be written. Returns 0 or the exit code.
+int WriteOrSay(const OutputPlan& plan, const std::vector<unsigned char>& bytes,
+               const std::string& input, std::vector<Guarded>* guarded);
 
 #endif  // SPIQLM_HOST_COMMANDS_H

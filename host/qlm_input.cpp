@@ -76,6 +76,14 @@ int OpenQlmSource(const std::string& name, bool memory, QlmSource* source) {
   return Fail(kExitCannotOpen, name, "cannot read: " + why);
 }
 
+PluginArguments ArgumentsFor(QlmSource* source) {
+  if (!source->memory) return PluginArguments{&source->moduleName[0], 0, 0};
+  // An empty file still needs an address; its length says nothing is there.
+  static char nothing = 0;
+  char* bytes = source->bytes.empty() ? &nothing : reinterpret_cast<char*>(source->bytes.data());
+  return PluginArguments{bytes, static_cast<long>(source->bytes.size()), 1};
+}
+
 std::vector<unsigned char> HeadOf(QlmSource* source, size_t count) {
   if (!source->input.regular) {
     size_t have = source->bytes.size() < count ? source->bytes.size() : count;

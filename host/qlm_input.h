@@ -44,6 +44,15 @@ struct QlmSource {
 // stream's first bytes); or prints why and returns 6 for one that cannot be opened or read.
 int OpenQlmSource(const std::string& name, bool memory, QlmSource* source);
 
+// What the plug-in's calls take for the source: its name with flag 0, or its bytes, their length
+// and flag 1. The length is never cut: nothing larger than kLargestQlmFile is read.
+struct PluginArguments {
+  char* from;
+  long length;
+  unsigned flags;
+};
+PluginArguments ArgumentsFor(QlmSource* source);
+
 // The first `count` bytes, as far as the file has them.
 std::vector<unsigned char> HeadOf(QlmSource* source, size_t count);
 
