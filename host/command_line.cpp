@@ -2,6 +2,8 @@
 
 #include <stdio.h>
 
+#include <algorithm>
+
 #include <CLI/CLI.hpp>
 
 #include "format/convert_row.h"
@@ -228,8 +230,7 @@ std::string Explain(const Parser& parser, const CLI::App* command, const CLI::Er
       std::string takers = CommandsTaking(parser, extra);
       if (takers.empty()) return "unknown option " + extra;
       if (command == nullptr) return extra + " goes after the command (it is for " + takers + ")";
-      return extra + " does not apply to " + (command ? command->get_name() : "spihost") +
-             " (only to " + takers + ")";
+      return extra + " does not apply to " + command->get_name() + " (only to " + takers + ")";
     }
     return (command ? command->get_name() : std::string("spihost")) + " takes no file (" + extra +
            ")";
@@ -303,9 +304,10 @@ int ParseCommandLine(const std::vector<std::string>& arguments, Options* options
     if (argument == "--") beforeDashes = false;
     bool emptied = beforeDashes && argument.size() > 3 && argument.compare(0, 2, "--") == 0 &&
                    argument.find('=') == argument.size() - 1;
-    reversed.insert(reversed.begin(), emptied ? argument.substr(0, argument.size() - 1) : argument);
-    if (emptied) reversed.insert(reversed.begin(), "");
+    reversed.push_back(emptied ? argument.substr(0, argument.size() - 1) : argument);
+    if (emptied) reversed.push_back("");
   }
+  std::reverse(reversed.begin(), reversed.end());
   try {
     parser.app.parse(reversed);
   } catch (const CLI::CallForHelp&) {
