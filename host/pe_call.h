@@ -26,6 +26,11 @@ struct PeCallFrame {
   PeCallFrame* outer;  // the frame of a call in progress when this one started
 };
 
+// A pointer as the argument word a 32-bit DLL takes.
+inline uint32_t PeWord(const void* pointer) {
+  return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pointer));
+}
+
 // ebx, esi, edi and ebp at the call, in that order.
 constexpr uint32_t kPeSentinels[4] = {0x5EED0B0Bu, 0x5EED05E1u, 0x5EED0D1Eu, 0x5EED0B9Eu};
 constexpr const char* kPeKeptNames[4] = {"ebx", "esi", "edi", "ebp"};

@@ -26,10 +26,6 @@ namespace {
 constexpr uint32_t kDllProcessDetach = 0;
 constexpr uint32_t kDllProcessAttach = 1;
 
-uint32_t Word(const void* pointer) {
-  return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pointer));
-}
-
 template <typename Fn>
 uint32_t FunctionWord(Fn* function) {
   return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(function));
@@ -80,7 +76,7 @@ const char* StringAt(const PeModule* module, uint32_t rva) {
 unsigned char* MapImage(uint32_t size, uint32_t preferred) {
   void* first = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (first == MAP_FAILED) return nullptr;
-  if (Word(first) != preferred) return static_cast<unsigned char*>(first);
+  if (PeWord(first) != preferred) return static_cast<unsigned char*>(first);
   void* second = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   munmap(first, size);
   return second == MAP_FAILED ? nullptr : static_cast<unsigned char*>(second);
@@ -107,7 +103,7 @@ bool CopySections(PeModule* module, const std::vector<unsigned char>& file,
 }
 
 bool Relocate(PeModule* module, uint32_t rva, uint32_t size, std::string* error) {
-  const uint32_t delta = Word(module->base) - module->preferred;
+  const uint32_t delta = PeWord(module->base) - module->preferred;
   const unsigned char* block = At(module, rva, size);
   if (block == nullptr) {
     *error = "relocations outside the image";
@@ -213,8 +209,8 @@ bool Protect(PeModule* module, const std::vector<unsigned char>& file, const PeH
 }
 
 uint32_t CallEntry(const PeModule* module, uint32_t reason) {
-  const uint32_t args[3] = {Word(module->base), reason, 0};
-  return PeCall(module, Word(module->base) + module->entry, "the entry point", args, 3);
+  const uint32_t args[3] = {PeWord(module->base), reason, 0};
+  return PeCall(module, PeWord(module->base) + module->entry, "the entry point", args, 3);
 }
 
 }  // namespace
@@ -244,7 +240,7 @@ PeModule* LoadPeModule(const std::string& path, uint32_t stackOffset, std::strin
     return nullptr;
   }
   bool ok = CopySections(module, file, headers, error);
-  if (ok && Word(module->base) != module->preferred) {
+  if (ok && PeWord(module->base) != module->preferred) {
     if (relocSize == 0) {
       *error = "the image has no relocations and cannot be moved";
       ok = false;
@@ -282,7 +278,7 @@ uint32_t PeExportByOrdinal(const PeModule* module, uint32_t ordinal) {
   // An address inside the export directory is the name of another DLL's export.
   const bool forwarded = rva >= module->exportRva && rva - module->exportRva < module->exportSize;
   if (rva == 0 || forwarded || At(module, rva, 1) == nullptr) return 0;
-  return Word(module->base) + rva;
+  return PeWord(module->base) + rva;
 }
 
 uint32_t PeExportByName(const PeModule* module, const char* name) {
@@ -302,7 +298,7 @@ uint32_t PeExportByName(const PeModule* module, const char* name) {
 }
 
 uint32_t PeLoadBase(const PeModule* module) {
-  return Word(module->base);
+  return PeWord(module->base);
 }
 
 uint32_t PePreferredBase(const PeModule* module) {

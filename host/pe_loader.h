@@ -16,9 +16,6 @@
 
 struct PeModule;
 
-// Whether `path` names a file starting as a PE image does ("MZ").
-bool IsPeFile(const std::string& path);
-
 // Loads the DLL and calls its entry point for DLL_PROCESS_ATTACH, with the stack at
 // `stackOffset` mod 16; null with the reason in `*error` on failure.
 PeModule* LoadPeModule(const std::string& path, uint32_t stackOffset, std::string* error);

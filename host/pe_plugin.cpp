@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "host/pe_call.h"
 #include "host/pe_loader.h"
 #include "winapi/winapi_testing.h"
 
@@ -17,10 +18,6 @@ const char* const kExportNames[kExports] = {"GetPicture", "GetPreview", "GetPict
 PeModule* loaded;
 uint32_t targets[kExports];
 
-uint32_t Word(const void* pointer) {
-  return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pointer));
-}
-
 int Call(Export which, const uint32_t* args, uint32_t count) {
   return static_cast<int>(PeCall(loaded, targets[which], kExportNames[which], args, count));
 }
@@ -28,12 +25,12 @@ int Call(Export which, const uint32_t* args, uint32_t count) {
 // GetPicture and GetPreview take the same seven arguments.
 int CallPictureExport(Export which, char* source, long length, unsigned int flags, HLOCAL* info,
                       HLOCAL* pixels, ProgressCallback progress, long lData) {
-  const uint32_t args[7] = {Word(source),
+  const uint32_t args[7] = {PeWord(source),
                             static_cast<uint32_t>(length),
                             flags,
-                            Word(info),
-                            Word(pixels),
-                            Word(reinterpret_cast<void*>(progress)),
+                            PeWord(info),
+                            PeWord(pixels),
+                            PeWord(reinterpret_cast<void*>(progress)),
                             static_cast<uint32_t>(lData)};
   return Call(which, args, 7);
 }
@@ -49,18 +46,18 @@ int WINAPI CheckedGetPreview(char* source, long length, unsigned int flags, HLOC
 }
 
 int WINAPI CheckedGetPictureInfo(char* source, long length, unsigned int flags, PictureInfo* info) {
-  const uint32_t args[4] = {Word(source), static_cast<uint32_t>(length), flags, Word(info)};
+  const uint32_t args[4] = {PeWord(source), static_cast<uint32_t>(length), flags, PeWord(info)};
   return Call(kGetPictureInfo, args, 4);
 }
 
 int WINAPI CheckedGetPluginInfo(int infoNo, char* buffer, int bufferLength) {
-  const uint32_t args[3] = {static_cast<uint32_t>(infoNo), Word(buffer),
+  const uint32_t args[3] = {static_cast<uint32_t>(infoNo), PeWord(buffer),
                             static_cast<uint32_t>(bufferLength)};
   return Call(kGetPluginInfo, args, 3);
 }
 
 int WINAPI CheckedIsSupported(char* fileName, uintptr_t handleOrHead) {
-  const uint32_t args[2] = {Word(fileName), static_cast<uint32_t>(handleOrHead)};
+  const uint32_t args[2] = {PeWord(fileName), static_cast<uint32_t>(handleOrHead)};
   return Call(kIsSupported, args, 2);
 }
 

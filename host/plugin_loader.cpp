@@ -1,7 +1,7 @@
 #include "host/plugin_loader.h"
 
 #ifdef SPIQLM_PE_LOADER
-#include "host/pe_loader.h"
+#include "host/pe_image.h"
 #include "host/pe_no_dl.h"
 #include "host/pe_plugin.h"
 #elif defined(_WIN32)
