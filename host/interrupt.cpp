@@ -106,6 +106,21 @@ void OnSignal(int number) {
 }
 #endif
 
+// Runs `write` with the handler held back, for what the handler reads.
+template <typename Write>
+void WhileHandlerHeld(Write write) {
+#ifdef _WIN32
+  EnterCriticalSection(&guard);
+  write();
+  LeaveCriticalSection(&guard);
+#else
+  sigset_t previous;
+  Hold(&previous);
+  write();
+  sigprocmask(SIG_SETMASK, &previous, nullptr);
+#endif
+}
+
 }  // namespace
 
 void InstallInterruptHandlers() {
@@ -129,35 +144,23 @@ void InstallInterruptHandlers() {
 
 void SetTemporaryFile(const std::string& path) {
 #ifdef _WIN32
-  const std::wstring wide = Widen(path);
-  EnterCriticalSection(&guard);
-  size_t count = wide.size() < 32767 ? wide.size() : 0;
-  memcpy(temporary_path, wide.c_str(), count * sizeof(wchar_t));
-  temporary_path[count] = 0;
-  LeaveCriticalSection(&guard);
+  const std::wstring name = Widen(path);
 #else
-  sigset_t previous;
-  Hold(&previous);
-  size_t length = path.size() < sizeof temporary_path ? path.size() : 0;
-  memcpy(temporary_path, path.c_str(), length);
-  temporary_path[length] = 0;
-  sigprocmask(SIG_SETMASK, &previous, nullptr);
+  const std::string& name = path;
 #endif
+  // A name too long for the buffer cannot be one the system made a file of.
+  const size_t count =
+      name.size() < sizeof temporary_path / sizeof temporary_path[0] ? name.size() : 0;
+  WhileHandlerHeld([&] {
+    memcpy(temporary_path, name.c_str(), count * sizeof temporary_path[0]);
+    temporary_path[count] = 0;
+  });
 }
 
 void SetWorkName(const std::string& name) {
   std::string message = name.empty() ? "" : "spihost: " + name + ": interrupted; nothing written\n";
   if (message.size() >= sizeof stop_message) message.clear();
-#ifdef _WIN32
-  EnterCriticalSection(&guard);
-  memcpy(stop_message, message.c_str(), message.size() + 1);
-  LeaveCriticalSection(&guard);
-#else
-  sigset_t previous;
-  Hold(&previous);
-  memcpy(stop_message, message.c_str(), message.size() + 1);
-  sigprocmask(SIG_SETMASK, &previous, nullptr);
-#endif
+  WhileHandlerHeld([&] { memcpy(stop_message, message.c_str(), message.size() + 1); });
 }
 
 void NoteWriting() {
@@ -189,13 +192,7 @@ void BeginCancellable() {
 }
 
 void EndCancellable() {
-#ifdef _WIN32
-  EnterCriticalSection(&guard);
-  cancellable = 0;
-  LeaveCriticalSection(&guard);
-#else
-  cancellable = 0;
-#endif
+  WhileHandlerHeld([] { cancellable = 0; });
 }
 
 int PendingSignal() {
