@@ -24,10 +24,11 @@ usage: alignment_check.py OBJDUMP MODULE...
 Prints, for each module, what it checked, and every offending instruction; exits 1 if any.
 """
 import re
-import subprocess
 import sys
 
 import pefile
+
+from disassembly import instructions
 
 ALIGNED_MOVE = re.compile(r'^v?mov(dqa(32|64)?|ap[sd]|nt(dqa|dq|ps|pd))$')
 # Legacy-SSE instructions whose memory operand is narrower than 128 bits, or that take any
@@ -44,7 +45,6 @@ NARROW_OR_UNALIGNED = {
 # Scalar single and double arithmetic, conversions and compares: 32 or 64 bits of memory.
 SCALAR = re.compile(r'^(add|sub|mul|div|min|max|sqrt|rcp|rsqrt|round|cmp\w*)s[sd]$|'
                     r'^cvtt?s[sdi]2s[sdi]l?q?$')
-LINE = re.compile(r'^\s*([0-9a-f]+):\s+(\S+)\s*(.*)$')
 TARGET_COMMENT = re.compile(r'#\s*(0x[0-9a-f]+|[0-9a-f]+)')
 VECTOR_REGISTER = re.compile(r'%[xyz]mm\d+')
 ABSOLUTE = re.compile(r'^(%[a-z]s:)?(0x[0-9a-f]+)$')
@@ -153,15 +153,9 @@ def check_module(objdump, path):
     """Prints what was checked in one module; returns the number of offending instructions."""
     image = Image(path)
     wide_spills_allowed = not image.amd64
-    listing = subprocess.run([objdump, '-d', '-w', '--no-show-raw-insn', path], check=True,
-                             capture_output=True, text=True).stdout
     counts = {'scalar': 0, 'register': 0, 'memory': 0, 'constant': 0}
     offending = []
-    for line in listing.splitlines():
-        match = LINE.match(line)
-        if not match:
-            continue
-        address, mnemonic, operands = match.groups()
+    for address, mnemonic, operands in instructions(objdump, path):
         kind, problem = classify(mnemonic, operands, image, wide_spills_allowed)
         counts[kind] += 1
         if problem:

@@ -19,6 +19,8 @@ import subprocess
 import sys
 import tempfile
 
+from disassembly import instructions
+
 KERNEL = re.compile(r'convert_row_(sse2|ssse3|avx2|avx512)\.cpp\.obj$')
 # Where the CPU probes may run, by object file name.
 GUARDED = {'convert_row.cpp.obj': {'cpuid', 'xgetbv'}}
@@ -31,7 +33,6 @@ LATER = [
                 r'clflush|prefetch\w*|popcnt|lzcnt|tzcnt|movbe|crc32\w*)$'), 'a later CPU'),
 ]
 VECTOR_REGISTER = re.compile(r'%([xyz]?mm\d+|k[0-7])\b')
-LINE = re.compile(r'^\s*([0-9a-f]+):\s+(\S+)\s*(.*)$')
 
 
 PREFIXES = {'data16', 'addr32', 'cs', 'ds', 'es', 'ss', 'fs', 'gs', 'rep', 'repz', 'repnz',
@@ -57,14 +58,8 @@ def needs_later_cpu(mnemonic, operands):
 
 def check_code(objdump, path, label, guarded):
     """Prints one line for an object; returns its offending instructions."""
-    listing = subprocess.run([objdump, '-d', '-w', '--no-show-raw-insn', path], check=True,
-                             capture_output=True, text=True).stdout
     count, probes, offending = 0, 0, []
-    for line in listing.splitlines():
-        match = LINE.match(line)
-        if not match:
-            continue
-        address, mnemonic, operands = match.groups()
+    for address, mnemonic, operands in instructions(objdump, path):
         count += 1
         cpu = needs_later_cpu(mnemonic, operands)
         if cpu and mnemonic in guarded:
