@@ -20,7 +20,7 @@ if(SPIQLM_ARCH STREQUAL amd64)
   # data must bring back the host's registers and let a stack walk pass its frames.
   enable_language(ASM)
   add_executable(unwind_test unwind_test.cpp callee_saved_x64.S)
-  target_include_directories(unwind_test PRIVATE ${CMAKE_SOURCE_DIR})
+  target_link_libraries(unwind_test PRIVATE spiqlm_loader)
   target_link_options(unwind_test PRIVATE -static)
   spiqlm_warnings(unwind_test)
   add_test(NAME wine_unwind_through_module
@@ -31,8 +31,7 @@ if(SPIQLM_ARCH STREQUAL amd64)
   # The path the shipped module takes on this CPU, read from the module itself, and each path
   # run through the conformance suite in a test copy held to it (cmake/WindowsCappedModules).
   add_executable(path_probe path_probe.cpp)
-  target_include_directories(path_probe PRIVATE ${CMAKE_SOURCE_DIR})
-  target_link_libraries(path_probe PRIVATE spiqlm_convert)
+  target_link_libraries(path_probe PRIVATE spiqlm_loader spiqlm_convert)
   target_link_options(path_probe PRIVATE -static)
   spiqlm_warnings(path_probe)
   set(CHOSEN ${PYTHON} ${CMAKE_SOURCE_DIR}/tests/pe/chosen_path.py ${CMAKE_OBJDUMP})

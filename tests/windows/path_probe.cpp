@@ -13,13 +13,12 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <string>
+
 #include "format/convert_row.h"
-#include "plugin/spi_exports.h"
+#include "host/plugin_loader.h"
 
 namespace {
-
-typedef int(WINAPI* GetPictureFn)(char*, long, unsigned int, HLOCAL*, HLOCAL*, ProgressCallback,
-                                  long);
 
 const char* NameOf(int32_t value) {
   if (value < kConvertPathUnchosen || value > kConvertPathAvx512) return "invalid";
@@ -33,26 +32,21 @@ int main(int argc, char** argv) {
     fprintf(stderr, "usage: path_probe MODULE RVA\n");
     return 2;
   }
-  HMODULE module = LoadLibraryA(argv[1]);
-  if (module == nullptr) {
-    fprintf(stderr, "cannot load %s\n", argv[1]);
-    return 2;
-  }
-  auto getPicture =
-      reinterpret_cast<GetPictureFn>(reinterpret_cast<void*>(GetProcAddress(module, "GetPicture")));
-  if (getPicture == nullptr) {
-    fprintf(stderr, "%s has no GetPicture\n", argv[1]);
+  SpiPlugin plugin;
+  std::string error;
+  if (!LoadPlugin(argv[1], Lookup::kByName, &plugin, &error)) {
+    fprintf(stderr, "%s\n", error.c_str());
     return 2;
   }
   const volatile int32_t* record = reinterpret_cast<const volatile int32_t*>(
-      reinterpret_cast<const char*>(module) + strtoul(argv[2], nullptr, 0));
+      static_cast<const char*>(plugin.module) + strtoul(argv[2], nullptr, 0));
   const int32_t before = *record;
 
   // One row of 40 pixels: wide enough for any path's kernel to run, which makes it choose.
   unsigned char image[4 + 2 * 40] = {0, 40, 0, 1};
   HLOCAL info = nullptr, pixels = nullptr;
-  const int result =
-      getPicture(reinterpret_cast<char*>(image), sizeof image, 1, &info, &pixels, nullptr, 0);
+  const int result = plugin.GetPicture(reinterpret_cast<char*>(image), sizeof image, 1, &info,
+                                       &pixels, nullptr, 0);
   if (result == 0) {
     LocalFree(info);
     LocalFree(pixels);

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/spi_exports.h"
+#include "host/plugin_loader.h"
 #include "tests/conformance/qlm_fixture.h"
 
 namespace {
@@ -41,9 +41,6 @@ extern "C" int RunWithRegisters(const Registers* load, Registers* after, int (*b
 extern "C" char RunWithRegistersReturn[];
 
 namespace {
-
-typedef int(WINAPI* GetPictureFn)(char*, long, unsigned int, HLOCAL*, HLOCAL*, ProgressCallback,
-                                  long);
 
 struct ProgressThrown {
   int row;
@@ -148,17 +145,14 @@ int main(int argc, char** argv) {
     fprintf(stderr, "usage: unwind_test MODULE\n");
     return 2;
   }
-  HMODULE module = LoadLibraryA(argv[1]);
-  if (module == nullptr) {
-    fprintf(stderr, "cannot load %s\n", argv[1]);
+  SpiPlugin plugin;
+  std::string error;
+  if (!LoadPlugin(argv[1], Lookup::kByName, &plugin, &error)) {
+    fprintf(stderr, "%s\n", error.c_str());
     return 2;
   }
-  decode.getPicture =
-      reinterpret_cast<GetPictureFn>(reinterpret_cast<void*>(GetProcAddress(module, "GetPicture")));
-  if (decode.getPicture == nullptr) {
-    fprintf(stderr, "%s has no GetPicture\n", argv[1]);
-    return 2;
-  }
+  HMODULE module = static_cast<HMODULE>(plugin.module);
+  decode.getPicture = plugin.GetPicture;
   decode.image = fixture::MakeQlm(37, 5);
 
   struct Row {
